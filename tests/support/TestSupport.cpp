@@ -1,0 +1,40 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <random>
+
+namespace glowsnap::test {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  std::mt19937_64 gen(rd());
+  auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = base / ("glowsnap-test-" + std::to_string(gen()));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary directory");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) old_ = old;
+  ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    ::setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+}  // namespace glowsnap::test
