@@ -1,0 +1,110 @@
+// PixelOperations: the colour operations filters combine in their per-pixel
+// functions. They keep no state and read pixels only through get_pixel, so
+// they see the previous pass's complete output and black outside the image.
+//
+// They are inline so that a traversal which instantiates a filter's per-pixel
+// function directly gets them inlined as well. The arithmetic is single
+// precision except where a step is written in double; the grouping of every
+// expression is deliberate and must not be "simplified".
+#pragma once
+
+#include <cmath>
+#include <cstdlib>
+
+#include "engine/PixelBuffer.h"
+
+namespace glowsnap {
+
+// Mean of the three channels of pixel (x, y); 0 outside the image.
+inline float get_pixel_bw(int x, int y) {
+  rgb_color c = get_pixel(x, y);
+  return (c.r + c.g + c.b) / 3.0f;
+}
+
+// Average of the eight neighbours at distance radius, the centre excluded.
+// Neighbour coordinates are truncated toward zero, so a fractional radius
+// reaches further on the left/top than on the right/bottom, and neighbours
+// outside the image count as black (the blur darkens the borders).
+inline rgb_color do_blur(int x, int y, float radius) {
+  static constexpr float dx[8] = {-1.0f, 0.0f, 1.0f, -1.0f, 1.0f, -1.0f, 0.0f, 1.0f};
+  static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+  rgb_color sum = {0.0f, 0.0f, 0.0f};
+  const float fx = static_cast<float>(x);
+  const float fy = static_cast<float>(y);
+  for (int i = 0; i < 8; ++i) {
+    const int px = static_cast<int>(radius * dx[i] + fx);
+    const int py = static_cast<int>(radius * dy[i] + fy);
+    const rgb_color c = get_pixel(px, py);
+    sum.r += c.r;
+    sum.g += c.g;
+    sum.b += c.b;
+  }
+  return {sum.r * 0.125f, sum.g * 0.125f, sum.b * 0.125f};
+}
+
+// A value drawn uniformly from the 5001 steps lo, lo + (hi − lo)/5000, …, hi.
+inline float random_rangef(float lo, float hi) {
+  const float t = static_cast<float>(::random() % 5001) / 5000.0f;
+  return t * (hi - lo) + lo;
+}
+
+// Sobel gradient magnitude of the grey image at (x, y), clamped to 0..1. With
+// randomize every neighbour's offset is scaled by its own jitter factors
+// drawn from rmin..rmax (x factor first, then y).
+inline float do_edge_detection(int x, int y, float radius, bool randomize, float rmin, float rmax) {
+  static constexpr float dx[8] = {-1.0f, 0.0f, 1.0f, -1.0f, 1.0f, -1.0f, 0.0f, 1.0f};
+  static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+  float l[8];
+  const float fx = static_cast<float>(x);
+  const float fy = static_cast<float>(y);
+  for (int i = 0; i < 8; ++i) {
+    int px;
+    int py;
+    if (randomize) {
+      const float jx = random_rangef(rmin, rmax);
+      const float jy = random_rangef(rmin, rmax);
+      px = static_cast<int>(radius * dx[i] * jx + fx);
+      py = static_cast<int>(radius * dy[i] * jy + fy);
+    } else {
+      px = static_cast<int>(radius * dx[i] + fx);
+      py = static_cast<int>(radius * dy[i] + fy);
+    }
+    l[i] = get_pixel_bw(px, py);
+  }
+  const float gx = ((l[2] + l[7]) + 2.0f * l[4]) - ((l[0] + l[5]) + 2.0f * l[3]);
+  const float gy = ((l[5] + l[7]) + 2.0f * l[6]) - ((l[0] + l[2]) + 2.0f * l[1]);
+  float e = std::sqrt(gy * gy + gx * gx);
+  if (e < 0.0f) e = 0.0f;
+  if (e > 1.0f) e = 1.0f;
+  return e;
+}
+
+// Pushes each channel away from (s > 1) or towards (s < 1) the luminance.
+// The weights add up to 1.03, so even s = 1 keeps the colour but a grey is
+// not its own luminance: saturation darkens greys slightly.
+inline rgb_color do_saturation(float r, float g, float b, float s) {
+  const float lum = static_cast<float>(static_cast<double>(r) * 0.33 + static_cast<double>(g) * 0.59 +
+                                       static_cast<double>(b) * 0.11);
+  rgb_color out;
+  out.b = lum + s * (b - lum);
+  out.g = lum + s * (g - lum);
+  out.r = lum + s * (r - lum);
+  return out;
+}
+
+// Overlay of blend value b onto base a, per channel, in double precision.
+inline float blend_overlay_channel(float a, float b) {
+  const double da = a;
+  const double db = b;
+  if (a < 0.5f) return static_cast<float>((da + da) * db);
+  return static_cast<float>(((1.0 - da) * -2.0) * (1.0 - db) + 1.0);
+}
+
+inline rgb_color blend_overlay(rgb_color base, rgb_color blend) {
+  return {blend_overlay_channel(base.r, blend.r), blend_overlay_channel(base.g, blend.g),
+          blend_overlay_channel(base.b, blend.b)};
+}
+
+inline double radians(double degrees) { return degrees * M_PI / 180.0; }
+
+}  // namespace glowsnap

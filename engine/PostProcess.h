@@ -1,0 +1,174 @@
+// PostProcess: the base class of every filter and the engine that runs one.
+//
+// A run scales the prepared photo into the process-wide pixel buffer (see
+// PixelBuffer.h), calls the filter's per-pixel function for every pixel in
+// one or more passes, stores each pass's clamped, 8-bit output back into the
+// buffer so the next pass reads it, reports progress, and makes the result
+// image. The engine owns the loops; a filter owns only its arithmetic.
+//
+// Hook contract for subclasses
+//   Required   get_name()          the display name the catalogue finds it by.
+//              process_pixel_x()   the per-pixel function: reads pixels only
+//                                  through get_pixel()/the pixel operations (the
+//                                  previous pass's complete output, black outside)
+//                                  and may save pixels with copy_data_x(). It must
+//                                  not depend on the order pixels are visited in,
+//                                  nor carry anything from one pixel to the next.
+//                                  Filters get it from PostProcessFilter<Derived>,
+//                                  which forwards to an inline compute_pixel() so
+//                                  that a traversal can instantiate it directly.
+//   Defaulted  get_num_passes()    1; asked again before every pass.
+//   Optional   prepare_for_process()  once per run, after the buffer is filled,
+//                                  before pass 0 (build tables, set settings).
+//              before_pass(pass)   before the pass's first pixel.
+//              after_pass(pass)    after the pass's output is back in the buffer.
+//              process_ended()     after the last pass, before the result image.
+//   Not for overriding: get_result(), get_complete_precent() (virtual only so
+//   a caller can hold any filter through this class), and everything else.
+//
+// Calling order: init(owner) once; set_max_res() whenever the working
+// resolution changes; then per run prepare(image) and process() as the entry
+// of a new worker thread. The run posts "progressChanged" (object: the percent
+// as std::string formatted with "%f") and finally "searchEnd" (no object)
+// through NotificationCenter::defaultCenter(), always on the main thread and
+// with the worker waiting until the observers are done, so the main thread must
+// be running its RunLoop. While handling "searchEnd" the observer takes its
+// reference to get_result().
+//
+// Only one run of any filter may use the pixel buffer at a time: a process()
+// called while another run is in progress writes a message on stderr, posts
+// nothing, returns false and leaves the running one alone. A run that cannot
+// create its working bitmap (or has no image) also posts nothing and returns
+// false; last_run_failed() then says so, for callers that only watch the
+// notifications.
+#pragma once
+
+#include <any>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "engine/PixelBuffer.h"
+#include "platform/graphics/Image.h"
+
+namespace glowsnap {
+
+// How the engine walks a pass. Plain is the reference: column by column, top
+// to bottom, one virtual per-pixel call each. Fast must give the same bytes
+// and the same notifications; until it exists it is Plain.
+enum class Traversal { Plain, Fast };
+
+class PostProcess {
+ public:
+  static constexpr const char* kProgressChangedNotification = "progressChanged";
+  static constexpr const char* kSearchEndNotification = "searchEnd";
+
+  // m_max_res is 800, no owner: the same state init(nullptr) gives.
+  PostProcess();
+  virtual ~PostProcess();
+  PostProcess(const PostProcess&) = delete;
+  PostProcess& operator=(const PostProcess&) = delete;
+
+  // --- Hooks (see the contract above) ---
+  virtual std::string get_name() const;
+  virtual int get_num_passes() const;
+  // Base behaviour: the pixel with every channel doubled.
+  virtual rgb_color process_pixel_x(int x, int y, int pass);
+  // The result image of the last successful run (nothing before one).
+  virtual ImageRef get_result() const;
+  // Progress of the running run in whole percent.
+  virtual int get_complete_precent() const;
+  virtual void prepare_for_process();
+  virtual void before_pass(int pass);
+  virtual void after_pass(int pass);
+  virtual void process_ended();
+
+  // --- Configuration and the run ---
+  // The longest side, in pixels, the photo is reduced to before a run.
+  void set_max_res(int max_res);
+  int max_res() const { return m_max_res.load(); }
+  // Holds the photo for the next run; the run drops it when it has finished.
+  void prepare(ImageRef image);
+  // Remembers the creating object (never dereferenced, not owned) and resets
+  // the working resolution to 800. Returns this filter.
+  PostProcess* init(void* owner);
+  void* owner() const { return m_owner; }
+
+  // Saves pixel (x, y) of the working buffer into the snapshot buffer,
+  // allocating the snapshot on first use within a run. x, y inside the image.
+  void copy_data_x(int x, int y);
+
+  // The run; meant as a worker thread's entry (it also works on the main
+  // thread, posting directly). The argument is ignored. Returns false when
+  // the run was refused or failed before its first notification.
+  bool process(const void* arg = nullptr);
+  // True when the last process() call of this filter posted nothing because it
+  // was refused or failed.
+  bool last_run_failed() const { return m_last_run_failed.load(); }
+  // True while any filter's run holds the pixel buffer.
+  static bool is_run_in_progress();
+
+  void set_traversal(Traversal traversal) { m_traversal.store(traversal); }
+  Traversal traversal() const { return m_traversal.load(); }
+
+  // Posts the notification described by dict ("name": std::string, optional
+  // "object": any value) on the calling thread. The run performs it on the
+  // main thread.
+  static void _postNotificationName(const std::map<std::string, std::any>& dict);
+
+  // A copy of image turned by angle quarter turns: 1 or -1 (counter-clockwise
+  // or clockwise as drawn, the canvas h × w) or 2 (half turn); nothing for any
+  // other angle or when the bitmap cannot be made.
+  static ImageRef RotateImage(const ImageRef& image, int angle);
+
+ protected:
+  // The engine's hook for a faster traversal of one processing phase: fill
+  // the output buffer for pass and run the progress steps (progress_step) for
+  // the same counts the plain traversal would, in increasing order. Returns
+  // false when this filter has no such traversal; the engine then walks the
+  // pass plainly. PostProcessFilter<Derived> is where it gets instantiated.
+  virtual bool process_pass_fast(int pass, std::uint8_t* out);
+
+  // One progress step for the given count of the run's 2·W·H·passes steps.
+  void progress_step(std::int64_t count);
+
+  // Stores a per-pixel result the way every traversal must: clamped to 0..1,
+  // times 255 in single precision, truncated; alpha carried from the buffer.
+  static void store_pixel(std::uint8_t* out, const std::uint8_t* in, rgb_color c) {
+    out[0] = in[0];
+    out[1] = to_byte(c.r);
+    out[2] = to_byte(c.g);
+    out[3] = to_byte(c.b);
+  }
+  static std::uint8_t to_byte(float v) {
+    // A NaN would make the conversion undefined; it stores as 0 like any
+    // value at or below 0.
+    if (!(v > 0.0f)) return 0;
+    if (v > 1.0f) v = 1.0f;
+    return static_cast<std::uint8_t>(v * 255.0f);
+  }
+
+  int m_width = 0;   // working width of the current run
+  int m_height = 0;  // working height of the current run
+
+ private:
+  void process_pass_plain(int pass, std::uint8_t* out);
+  void copy_back(int pass, const std::uint8_t* out);
+  void post(const char* name, std::any object);
+  bool fail_run();
+
+  void* m_owner = nullptr;
+  ImageRef m_img;
+  mutable std::mutex m_result_mutex;
+  ImageRef m_result;
+  std::atomic<int> m_precent{0};
+  int m_prev_precent = -1;
+  float m_total_steps = 0.0f;
+  std::atomic<int> m_max_res{800};
+  std::atomic<bool> m_last_run_failed{false};
+  std::atomic<Traversal> m_traversal{Traversal::Plain};
+};
+
+}  // namespace glowsnap
