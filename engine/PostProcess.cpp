@@ -1,0 +1,283 @@
+#include "engine/PostProcess.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "engine/PixelOperations.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/graphics/ARGBBitmap.h"
+#include "platform/graphics/BitmapContext.h"
+
+namespace glowsnap {
+
+std::uint8_t* gp_data = nullptr;
+std::int32_t g_width = 0;
+std::int32_t g_height = 0;
+std::int32_t g_bypr = 0;
+std::int32_t g_bpp = 0;
+std::int32_t g_bpc = 0;
+std::uint8_t* gp_data_copy = nullptr;
+
+namespace {
+
+// The filter whose run owns the pixel buffer, null when none does.
+std::atomic<const PostProcess*> g_running_filter{nullptr};
+
+// The working size: the photo reduced so that its longest side is at most
+// maxRes, in single precision and truncated; never enlarged.
+void fitSize(int w0, int h0, int maxRes, int& w, int& h) {
+  w = w0;
+  h = h0;
+  if (w0 < h0) {
+    if (maxRes < h0) {
+      h = maxRes;
+      w = static_cast<int>(static_cast<float>(w0) / static_cast<float>(h0) * static_cast<float>(maxRes));
+    }
+  } else if (maxRes < w0) {
+    w = maxRes;
+    h = static_cast<int>(static_cast<float>(h0) / static_cast<float>(w0) * static_cast<float>(maxRes));
+  }
+}
+
+std::string formatPercent(float percent) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", static_cast<double>(percent));
+  return text;
+}
+
+}  // namespace
+
+PostProcess::PostProcess() = default;
+
+PostProcess::~PostProcess() = default;
+
+std::string PostProcess::get_name() const { return "Noname"; }
+
+int PostProcess::get_num_passes() const { return 1; }
+
+rgb_color PostProcess::process_pixel_x(int x, int y, int /*pass*/) {
+  rgb_color c = get_pixel(x, y);
+  return {c.r + c.r, c.g + c.g, c.b + c.b};
+}
+
+ImageRef PostProcess::get_result() const {
+  std::lock_guard<std::mutex> lock(m_result_mutex);
+  return m_result;
+}
+
+int PostProcess::get_complete_precent() const { return m_precent.load(); }
+
+void PostProcess::prepare_for_process() {}
+
+void PostProcess::before_pass(int /*pass*/) {}
+
+void PostProcess::after_pass(int /*pass*/) {}
+
+void PostProcess::process_ended() {}
+
+void PostProcess::set_max_res(int max_res) { m_max_res.store(max_res); }
+
+void PostProcess::prepare(ImageRef image) { m_img = std::move(image); }
+
+PostProcess* PostProcess::init(void* owner) {
+  m_owner = owner;
+  m_max_res.store(800);
+  return this;
+}
+
+void PostProcess::copy_data_x(int x, int y) {
+  if (gp_data_copy == nullptr) {
+    gp_data_copy = static_cast<std::uint8_t*>(
+        std::malloc(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height) * 4));
+    if (gp_data_copy == nullptr) {
+      std::fputs("Snapshot buffer not allocated!\n", stderr);
+      std::abort();
+    }
+  }
+  const std::size_t offset = (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) + x) * 4;
+  gp_data_copy[offset + 0] = gp_data[offset + 0];
+  gp_data_copy[offset + 1] = gp_data[offset + 1];
+  gp_data_copy[offset + 2] = gp_data[offset + 2];
+  gp_data_copy[offset + 3] = gp_data[offset + 3];
+}
+
+bool PostProcess::is_run_in_progress() { return g_running_filter.load() != nullptr; }
+
+void PostProcess::_postNotificationName(const std::map<std::string, std::any>& dict) {
+  auto nameIt = dict.find("name");
+  if (nameIt == dict.end()) return;
+  const auto* name = std::any_cast<std::string>(&nameIt->second);
+  if (name == nullptr) return;
+  auto objectIt = dict.find("object");
+  NotificationCenter::defaultCenter().post(*name, objectIt == dict.end() ? std::any() : objectIt->second);
+}
+
+void PostProcess::post(const char* name, std::any object) {
+  if (isMainThread()) {
+    NotificationCenter::defaultCenter().post(name, std::move(object));
+    return;
+  }
+  std::map<std::string, std::any> dict;
+  dict["name"] = std::string(name);
+  if (object.has_value()) dict["object"] = std::move(object);
+  performOnMainThread([&dict] { _postNotificationName(dict); }, true);
+}
+
+void PostProcess::progress_step(std::int64_t count) {
+  const float percent = static_cast<float>(count) / m_total_steps * 100.0f;
+  const int whole = static_cast<int>(percent);
+  m_precent.store(whole);
+  if (whole > m_prev_precent) {
+    m_prev_precent = whole;
+    post(kProgressChangedNotification, formatPercent(percent));
+  }
+}
+
+bool PostProcess::process_pass_fast(int /*pass*/, std::uint8_t* /*out*/) { return false; }
+
+void PostProcess::process_pass_plain(int pass, std::uint8_t* out) {
+  const int w = m_width;
+  const int h = m_height;
+  const std::int64_t base = 2 * static_cast<std::int64_t>(w) * h * pass;
+  for (int x = 0; x < w; ++x) {
+    for (int y = 0; y < h; ++y) {
+      if (x % 60 == 0 && y % 60 == 0) progress_step(base + static_cast<std::int64_t>(x) * h + y);
+      const rgb_color c = process_pixel_x(x, y, pass);
+      const std::size_t offset = (static_cast<std::size_t>(y) * w + x) * 4;
+      store_pixel(out + offset, gp_data + offset, c);
+    }
+  }
+}
+
+void PostProcess::copy_back(int pass, const std::uint8_t* out) {
+  const int w = m_width;
+  const int h = m_height;
+  const std::int64_t base = 2 * static_cast<std::int64_t>(w) * h * pass + static_cast<std::int64_t>(w) * h;
+  for (int x = 0; x < w; ++x) {
+    for (int y = 0; y < h; ++y) {
+      if (x % 60 == 0 && y % 60 == 0) progress_step(base + static_cast<std::int64_t>(x) * h + y);
+      const std::size_t offset = (static_cast<std::size_t>(y) * w + x) * 4;
+      gp_data[offset + 0] = out[offset + 0];
+      gp_data[offset + 1] = out[offset + 1];
+      gp_data[offset + 2] = out[offset + 2];
+      gp_data[offset + 3] = out[offset + 3];
+    }
+  }
+}
+
+bool PostProcess::fail_run() {
+  m_last_run_failed.store(true);
+  g_running_filter.store(nullptr);
+  return false;
+}
+
+bool PostProcess::process(const void* /*arg*/) {
+  // The pixel buffer is process-wide: a second run would overwrite the first
+  // one's pixels under it, so it is refused and the first goes on untouched.
+  const PostProcess* holder = nullptr;
+  if (!g_running_filter.compare_exchange_strong(holder, this)) {
+    std::fprintf(stderr, "PostProcess: a filter run is already in progress; \"%s\" was not started\n",
+                 get_name().c_str());
+    // When this very filter is the one running, its own run's outcome stands.
+    if (holder != this) m_last_run_failed.store(true);
+    return false;
+  }
+  m_last_run_failed.store(false);
+
+  // The run keeps its own reference so the photo outlives it even if the
+  // caller prepares the next one while this run ends.
+  ImageRef image = m_img;
+  if (!image) {
+    std::fprintf(stderr, "PostProcess: no image prepared for \"%s\"\n", get_name().c_str());
+    return fail_run();
+  }
+
+  int w = 0;
+  int h = 0;
+  fitSize(image->width(), image->height(), m_max_res.load(), w, h);
+  std::unique_ptr<BitmapContext> bitmap = CreateARGBBitmapContext(w, h);
+  if (!bitmap) return fail_run();
+  bitmap->drawImage(Rect(0, 0, static_cast<float>(w), static_cast<float>(h)), *image);
+
+  m_width = w;
+  m_height = h;
+  gp_data = bitmap->data();
+  g_width = w;
+  g_height = h;
+  g_bpp = 32;
+  g_bypr = w * 4;
+  g_bpc = 8;
+
+  const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4;
+  auto* out = static_cast<std::uint8_t*>(std::malloc(bytes));
+  if (out == nullptr) {
+    std::fputs("Output buffer not allocated!\n", stderr);
+    gp_data = nullptr;
+    return fail_run();
+  }
+
+  const int passes = get_num_passes();
+  m_total_steps = static_cast<float>(2 * static_cast<std::int64_t>(w) * h * passes);
+  m_precent.store(0);
+  m_prev_precent = -1;
+  post(kProgressChangedNotification, formatPercent(0.0f));
+
+  prepare_for_process();
+  for (int pass = 0; pass < get_num_passes(); ++pass) {
+    before_pass(pass);
+    if (m_traversal.load() != Traversal::Fast || !process_pass_fast(pass, out)) process_pass_plain(pass, out);
+    copy_back(pass, out);
+    after_pass(pass);
+  }
+  process_ended();
+
+  ImageRef result = bitmap->makeImage();
+  {
+    std::lock_guard<std::mutex> lock(m_result_mutex);
+    m_result = std::move(result);
+  }
+
+  std::free(out);
+  if (gp_data_copy != nullptr) {
+    std::free(gp_data_copy);
+    gp_data_copy = nullptr;
+  }
+  bitmap.reset();
+  gp_data = nullptr;
+
+  // The buffers are gone, so another run may start from here on, even from
+  // an observer of "searchEnd" while this worker still waits for it.
+  m_img.reset();
+  g_running_filter.store(nullptr);
+  post(kSearchEndNotification, std::any());
+  return true;
+}
+
+ImageRef PostProcess::RotateImage(const ImageRef& image, int angle) {
+  if (!image) return nullptr;
+  const int w = static_cast<int>(static_cast<float>(image->width()));
+  const int h = static_cast<int>(static_cast<float>(image->height()));
+  std::unique_ptr<BitmapContext> bitmap;
+  if (angle == 1 || angle == -1) {
+    bitmap = CreateARGBBitmapContext(h, w);
+    if (!bitmap) return nullptr;
+    if (angle == 1)
+      bitmap->translateCTM(static_cast<float>(h), 0.0f);
+    else
+      bitmap->translateCTM(0.0f, static_cast<float>(w));
+    bitmap->rotateCTM(static_cast<float>(radians(static_cast<double>(static_cast<float>(angle) * 90.0f))));
+  } else if (angle == 2) {
+    bitmap = CreateARGBBitmapContext(w, h);
+    if (!bitmap) return nullptr;
+    bitmap->translateCTM(static_cast<float>(w), static_cast<float>(h));
+    bitmap->rotateCTM(static_cast<float>(radians(180.0)));
+  } else {
+    return nullptr;
+  }
+  bitmap->drawImage(Rect(0, 0, static_cast<float>(w), static_cast<float>(h)), *image);
+  return bitmap->makeImage();
+}
+
+}  // namespace glowsnap

@@ -1,0 +1,9 @@
+#include "filters/PP_HDR2.h"
+
+namespace glowsnap {
+
+std::string PP_HDR2::get_name() const { return "Bloom"; }
+
+int PP_HDR2::get_num_passes() const { return 6; }
+
+}  // namespace glowsnap

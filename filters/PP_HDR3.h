@@ -1,0 +1,59 @@
+// PP_HDR3: "HDR Night mode". Where the blurred luminance is dark the photo's
+// colours are multiplied by a gain of up to 6; where it is bright the photo
+// is left as it is.
+#pragma once
+
+#include <string>
+
+#include "engine/PixelOperations.h"
+#include "engine/PostProcessFilter.h"
+#include "filters/HdrOperations.h"
+
+namespace glowsnap {
+
+class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
+ public:
+  std::string get_name() const override;
+  int get_num_passes() const override;
+
+  rgb_color compute_pixel(int x, int y, int pass) { return hdr_type1_process_x(x, y, pass); }
+
+  rgb_color hdr_type1_process_x(int x, int y, int pass) {
+    rgb_color po = {0.0f, 0.0f, 0.0f};
+    switch (pass) {
+      case 0: {
+        const rgb_color p = get_pixel(x, y);
+        const float v = (p.r + p.g + p.b) / 3.0f;
+        copy_data_x(x, y);
+        po = {v, v, v};
+        break;
+      }
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+        po = do_blur(x, y, 1.0f);
+        break;
+      case 5: {
+        const float m = get_pixel(x, y).r;
+        const rgb_color s = hdr::read_snapshot_inline(x, y);
+        if (m <= 0.5f) {
+          // 1 + 20·(m − 0.5)²: 6 for a black mask, 1 at the middle, where it
+          // joins the unchanged branch.
+          const double g = static_cast<double>(((m - 0.5f) * (m - 0.5f)) * 4.0f) * 5.0 + 1.0;
+          po.r = static_cast<float>(static_cast<double>(s.r) * g);
+          po.g = static_cast<float>(static_cast<double>(s.g) * g);
+          po.b = static_cast<float>(static_cast<double>(s.b) * g);
+        } else {
+          po = s;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    return po;
+  }
+};
+
+}  // namespace glowsnap

@@ -1,0 +1,9 @@
+#include "filters/PP_HDR4.h"
+
+namespace glowsnap {
+
+std::string PP_HDR4::get_name() const { return "HDR Classic"; }
+
+int PP_HDR4::get_num_passes() const { return 4; }
+
+}  // namespace glowsnap

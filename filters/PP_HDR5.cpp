@@ -1,0 +1,9 @@
+#include "filters/PP_HDR5.h"
+
+namespace glowsnap {
+
+std::string PP_HDR5::get_name() const { return "Art Contour HDR"; }
+
+int PP_HDR5::get_num_passes() const { return 6; }
+
+}  // namespace glowsnap

@@ -1,0 +1,9 @@
+#include "filters/PP_HDR6.h"
+
+namespace glowsnap {
+
+std::string PP_HDR6::get_name() const { return "Soft Edges HDR"; }
+
+int PP_HDR6::get_num_passes() const { return 6; }
+
+}  // namespace glowsnap
