@@ -1,0 +1,39 @@
+// Animation: animation blocks as the screens use them. Between
+// beginAnimations() and commitAnimations() the frame and alpha changes made
+// through View take their value at once and are shown moving over the
+// block's duration. Transitions (curl up / curl down) show a view's old and
+// new looks turning over. Animations can be switched off (tests,
+// screenshots); the values are the same either way.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "platform/graphics/Geometry.h"
+
+namespace glowsnap {
+
+class Animation {
+ public:
+  enum class Transition { None, CurlUp, CurlDown };
+
+  static void beginAnimations();
+  static void setAnimationDuration(double seconds);
+  // The transition runs over forView when the block is committed.
+  static void setAnimationTransition(Transition transition, QWidget* forView);
+  static void commitAnimations();
+
+  static bool inBlock();
+  static bool enabled();
+  static void setEnabled(bool enabled);
+  // Number of animations still running (for tests and screenshots).
+  static int running();
+
+  // Used by View: record a change made inside a block.
+  static void animateFrame(QWidget* view, const Rect& from, const Rect& to);
+  static void animateAlpha(QWidget* view, float from, float to);
+  // The frame a running animation of view ends at, if any.
+  static bool targetFrame(const QWidget* view, Rect* target);
+};
+
+}  // namespace glowsnap

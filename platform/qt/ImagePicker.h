@@ -1,0 +1,75 @@
+// ImagePicker: gets a photo from the user. The photo library is a file
+// dialog for JPEG and PNG files (a JPEG's EXIF orientation becomes the
+// image's tag); the camera is Qt Multimedia's when it is installed and a
+// camera is attached. The picker tells its delegate what was picked, that
+// the user cancelled, or that the chosen file could not be read.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/foundation/Result.h"
+#include "platform/graphics/Image.h"
+
+namespace glowsnap {
+
+class ImagePicker;
+
+class ImagePickerControllerDelegate {
+ public:
+  virtual ~ImagePickerControllerDelegate() = default;
+  virtual void didFinishPickingImage(ImagePicker* picker, ImageRef image,
+                                     const std::map<std::string, std::string>& editingInfo) {
+    (void)picker;
+    (void)image;
+    (void)editingInfo;
+  }
+  virtual void imagePickerControllerDidCancel(ImagePicker* picker) { (void)picker; }
+  // The chosen photo could not be read; error names the file and the cause.
+  virtual void didFailPickingImage(ImagePicker* picker, const Error& error) {
+    (void)picker;
+    (void)error;
+  }
+};
+
+class ImagePicker {
+ public:
+  enum SourceType { PhotoLibrary = 0, Camera = 1, SavedPhotosAlbum = 2 };
+
+  ImagePicker();
+  ~ImagePicker();
+  ImagePicker(const ImagePicker&) = delete;
+  ImagePicker& operator=(const ImagePicker&) = delete;
+
+  static bool isSourceTypeAvailable(SourceType source);
+
+  SourceType sourceType() const { return source_; }
+  void setSourceType(SourceType source) { source_ = source; }
+  bool allowsImageEditing() const { return editing_; }
+  void setAllowsImageEditing(bool allows) { editing_ = allows; }
+  ImagePickerControllerDelegate* delegate() const { return delegate_; }
+  void setDelegate(ImagePickerControllerDelegate* delegate) { delegate_ = delegate; }
+
+  // Shows the picker over parent (presentModalViewController).
+  void present(QWidget* parent);
+  // Closes it (dismissModalViewController); no callback follows.
+  void dismiss();
+  bool isPresented() const { return !dialog_.isNull(); }
+
+  // Reads a photo file as the picker does (also for a dropped file or one
+  // named on the command line).
+  static Result<ImageRef> imageFromFile(const std::filesystem::path& path);
+  // The file the picker delivers as picked (for tests and drops).
+  void pickFile(const std::filesystem::path& path);
+
+ private:
+  SourceType source_ = PhotoLibrary;
+  bool editing_ = false;
+  ImagePickerControllerDelegate* delegate_ = nullptr;
+  QPointer<QWidget> dialog_;
+};
+
+}  // namespace glowsnap

@@ -1,0 +1,115 @@
+#include "platform/qt/Panel.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace glowsnap {
+namespace {
+QPointer<QWidget>& hostRef() {
+  static QPointer<QWidget> host;
+  return host;
+}
+}  // namespace
+
+void Panel::setDefaultHost(QWidget* host) { hostRef() = host; }
+QWidget* Panel::defaultHost() { return hostRef().data(); }
+
+Panel::Panel(QWidget* host, Style style, const QString& title, const QString& message,
+             const QStringList& buttons, int cancelIndex, std::function<void(int)> clicked)
+    : QWidget(host), style_(style), cancelIndex_(cancelIndex), clicked_(std::move(clicked)) {
+  setFocusPolicy(Qt::StrongFocus);
+  box_ = new QWidget(this);
+  box_->setObjectName(style == Style::Alert ? "alertBox" : "sheetBox");
+  box_->setAttribute(Qt::WA_StyledBackground);
+  auto* layout = new QVBoxLayout(box_);
+  layout->setContentsMargins(12, 12, 12, 12);
+  layout->setSpacing(8);
+  const QString boxStyle =
+      style == Style::Alert
+          ? "QWidget#alertBox { background: rgba(24, 40, 72, 235); border: 2px solid rgba(255,255,255,200);"
+            " border-radius: 10px; }"
+          : "QWidget#sheetBox { background: rgba(20, 20, 20, 235); border-top: 1px solid #666; }";
+  box_->setStyleSheet(boxStyle +
+                      " QLabel { color: white; background: transparent; border: none; }"
+                      " QPushButton { color: white; min-height: 30px; border-radius: 6px;"
+                      " border: 1px solid rgba(255,255,255,120); background: rgba(255,255,255,40);"
+                      " font-weight: bold; }"
+                      " QPushButton:pressed { background: rgba(255,255,255,110); }"
+                      " QPushButton[cancel=\"true\"] { background: rgba(0,0,0,90); }");
+  if (!title.isEmpty()) {
+    auto* t = new QLabel(title, box_);
+    t->setObjectName("title");
+    t->setAlignment(Qt::AlignCenter);
+    t->setWordWrap(true);
+    QFont f = t->font();
+    f.setBold(style == Style::Alert);
+    t->setFont(f);
+    layout->addWidget(t);
+  }
+  if (!message.isEmpty()) {
+    auto* m = new QLabel(message, box_);
+    m->setObjectName("message");
+    m->setAlignment(Qt::AlignCenter);
+    m->setWordWrap(true);
+    layout->addWidget(m);
+  }
+  // Two alert buttons sit side by side, the cancel button on the left; more
+  // buttons, and every sheet button, are stacked.
+  const bool sideBySide = style == Style::Alert && buttons.size() == 2;
+  QBoxLayout* row = sideBySide ? static_cast<QBoxLayout*>(new QHBoxLayout) : layout;
+  if (sideBySide) layout->addLayout(row);
+  for (int i = 0; i < buttons.size(); ++i) {
+    auto* b = new QPushButton(buttons[i], box_);
+    b->setObjectName(QStringLiteral("button%1").arg(i));
+    b->setProperty("cancel", i == cancelIndex);
+    if (style == Style::Sheet && i == cancelIndex) layout->addSpacing(6);
+    row->addWidget(b);
+    connect(b, &QPushButton::clicked, this, [this, i] {
+      if (clicked_) clicked_(i);
+    });
+  }
+  if (host) host->installEventFilter(this);
+  fitToHost();
+}
+
+Panel::~Panel() = default;
+
+void Panel::fitToHost() {
+  QWidget* host = parentWidget();
+  const QSize area = host ? host->size() : QSize(320, 480);
+  if (!host) resize(area);
+  else setGeometry(0, 0, area.width(), area.height());
+  const int boxWidth = style_ == Style::Alert ? std::min(284, area.width() - 20) : area.width();
+  box_->setFixedWidth(boxWidth);
+  box_->adjustSize();
+  const int h = box_->sizeHint().height();
+  if (style_ == Style::Alert) {
+    box_->setGeometry((area.width() - boxWidth) / 2, (area.height() - h) / 2, boxWidth, h);
+  } else {
+    box_->setGeometry(0, area.height() - h, boxWidth, h);
+  }
+}
+
+bool Panel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == parentWidget() && event->type() == QEvent::Resize) fitToHost();
+  return QWidget::eventFilter(watched, event);
+}
+
+void Panel::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), QColor(0, 0, 0, style_ == Style::Alert ? 110 : 90));
+}
+
+void Panel::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && cancelIndex_ >= 0) {
+    if (clicked_) clicked_(cancelIndex_);
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+}  // namespace glowsnap
