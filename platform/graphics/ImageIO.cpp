@@ -1,0 +1,124 @@
+#include "platform/graphics/ImageIO.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "platform/foundation/AtomicFile.h"
+#include "platform/graphics/JpegCodec.h"
+#include "platform/graphics/PngCodec.h"
+
+namespace glowsnap::imageio {
+
+namespace {
+
+Error makeError(int code, std::string description) {
+  Error e;
+  e.domain = kErrorDomain;
+  e.code = code;
+  e.description = std::move(description);
+  return e;
+}
+
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+}  // namespace
+
+Format sniffFormat(std::span<const std::uint8_t> data) {
+  if (data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+    return Format::Jpeg;
+  if (data.size() >= 8 && std::equal(std::begin(kPngSignature), std::end(kPngSignature), data.begin()))
+    return Format::Png;
+  return Format::Unknown;
+}
+
+Format formatForPath(const std::filesystem::path& path) {
+  std::string ext = path.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (ext == ".jpg" || ext == ".jpeg") return Format::Jpeg;
+  if (ext == ".png") return Format::Png;
+  return Format::Unknown;
+}
+
+Result<ImageRef> decode(std::span<const std::uint8_t> data, std::uint64_t maxPixels) {
+  if (data.empty()) return makeError(kEmpty, "the data is empty");
+  switch (sniffFormat(data)) {
+    case Format::Jpeg:
+      return JpegCodec::decode(data, maxPixels);
+    case Format::Png:
+      return PngCodec::decode(data, maxPixels);
+    case Format::Unknown:
+      break;
+  }
+  return makeError(kNotAnImage, "not a JPEG or PNG image");
+}
+
+Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    const int err = errno;
+    return makeError(kUnreadable, std::string("cannot open the file (") +
+                                      (err ? std::strerror(err) : "unknown error") + ")");
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    return makeError(kUnreadable, "cannot read the file (it is a directory)");
+  std::vector<std::uint8_t> data;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    data.resize(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(data.data()), size);
+    if (in.gcount() != size) return makeError(kUnreadable, "cannot read the file");
+  }
+  return decode(data, maxPixels);
+}
+
+Result<std::vector<std::uint8_t>> encodeJpeg(const Image& image, float quality) {
+  return JpegCodec::encode(image, quality);
+}
+
+Result<std::vector<std::uint8_t>> encodePng(const Image& image) { return PngCodec::encode(image); }
+
+Status writeFile(const Image& image, const std::filesystem::path& path, float jpegQuality) {
+  Result<std::vector<std::uint8_t>> encoded = makeError(kEncodeFailed, "");
+  switch (formatForPath(path)) {
+    case Format::Jpeg:
+      encoded = encodeJpeg(image, jpegQuality);
+      break;
+    case Format::Png:
+      encoded = encodePng(image);
+      break;
+    case Format::Unknown:
+      return makeError(kEncodeFailed, "unknown image file extension \"" +
+                                          path.extension().string() + "\" (use .jpg or .png)");
+  }
+  if (!encoded) return encoded.error();
+  Status written = AtomicFile::writeAll(path, *encoded);
+  if (!written) {
+    Error e = makeError(kWriteFailed, "cannot write the file (" + written.error().description + ")");
+    e.underlying = std::make_shared<Error>(written.error());
+    return e;
+  }
+  return {};
+}
+
+int orientationFromExif(int exifOrientation) {
+  switch (exifOrientation) {
+    case 1: return Image::Up;
+    case 3: return Image::Down;
+    case 8: return Image::Left;
+    case 6: return Image::Right;
+    case 2: return Image::UpMirrored;
+    case 4: return Image::DownMirrored;
+    case 5: return Image::LeftMirrored;
+    case 7: return Image::RightMirrored;
+    default: return Image::Up;
+  }
+}
+
+}  // namespace glowsnap::imageio

@@ -1,0 +1,33 @@
+// Resampler: composites one image onto a pixel canvas under an affine map,
+// with the resampling the drawing code promises: area averaging where the
+// image is shrunk, bilinear interpolation where it is enlarged, and an exact
+// copy where it lands at its own size on whole pixels. Maps that only scale,
+// translate, mirror or turn by quarter turns (everything the system draws)
+// take a separable path; any other map is supersampled. The image is laid
+// over the canvas (source over) with the partial coverage of its edges.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/graphics/Image.h"
+
+namespace glowsnap {
+
+class Resampler {
+ public:
+  // From image pixel coordinates (u right, v down, 0..W × 0..H) to canvas
+  // pixel coordinates (column right, row down).
+  struct Map {
+    double m00 = 1, m01 = 0, m02 = 0;  // column = m00·u + m01·v + m02
+    double m10 = 0, m11 = 1, m12 = 0;  // row    = m10·u + m11·v + m12
+  };
+
+  // canvas: width·height pixels of ARGB premultiplied, rows of width·4 bytes.
+  static void draw(const Image& image, const Map& map, std::uint8_t* canvas, int width,
+                   int height);
+
+  // Whether draw() takes the separable path for this map and image.
+  static bool isAxisAligned(const Map& map, int imageWidth, int imageHeight);
+};
+
+}  // namespace glowsnap
