@@ -1,0 +1,51 @@
+#include "platform/net/FileOutputStream.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace glowsnap {
+
+FileOutputStream::FileOutputStream(std::filesystem::path path, bool append)
+    : path_(std::move(path)), append_(append) {}
+
+FileOutputStream::~FileOutputStream() { close(); }
+
+bool FileOutputStream::open() {
+  if (fd_ >= 0) return true;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append_ ? O_APPEND : O_TRUNC);
+  fd_ = ::open(path_.c_str(), flags, 0644);
+  if (fd_ < 0) {
+    error_ = path_.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool FileOutputStream::write(const void* data, std::size_t size) {
+  if (fd_ < 0) {
+    error_ = path_.string() + ": not open";
+    return false;
+  }
+  const auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = path_.string() + ": " + std::strerror(errno);
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void FileOutputStream::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace glowsnap

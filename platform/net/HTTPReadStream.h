@@ -1,0 +1,158 @@
+// HTTPReadStream: one HTTP exchange over libcurl, seen as a read stream.
+//
+// The stream sends a request message (and, for a streamed request, a body
+// pulled from an InputStream), and offers the response as it arrives: the
+// head (complete or not, status, fields) and the body through a pull-style
+// read(). It runs on a RunLoop in a named mode: libcurl's sockets become the
+// loop's descriptor sources and libcurl's timer one of its timers, and the
+// client callback hears of the events 1 (open completed), 2 (bytes
+// available), 8 (error) and 16 (end) only while that loop runs in that mode.
+//
+// The stream never follows redirects, answers challenges or keeps cookies:
+// its client does. It does not decode content encodings either. Body bytes
+// not yet read are held in a bounded buffer; when it is full the transfer is
+// paused until the client reads, so memory stays flat however fast the
+// peer sends.
+//
+// A stream belongs to the thread whose loop it is scheduled on; create it,
+// use it and close it there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/Bytes.h"
+#include "platform/net/HTTPMessage.h"
+#include "platform/net/InputStream.h"
+
+namespace glowsnap {
+
+class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
+ public:
+  enum Event : unsigned {
+    kOpenCompleted = 1,
+    kHasBytesAvailable = 2,
+    kErrorOccurred = 8,
+    kEndEncountered = 16,
+  };
+  using ClientCallBack = void (*)(HTTPReadStream& stream, unsigned event, void* info);
+
+  // TLS failures: codes from -9818 to -9800 (see sslErrorCode()).
+  static constexpr const char* kOSStatusErrorDomain = "OSStatusErrorDomain";
+  // Socket failures with their errno (connection refused, reset).
+  static constexpr const char* kPOSIXErrorDomain = "POSIXErrorDomain";
+  // Every other failure of the exchange (malformed response, name lookup),
+  // with libcurl's code.
+  static constexpr const char* kStreamErrorDomain = "HTTPStreamErrorDomain";
+
+  // A stream for a request without body; nothing when the message is not a
+  // request or the engine cannot be set up.
+  static std::shared_ptr<HTTPReadStream> createForHTTPRequest(const HTTPMessage& request);
+  // A stream that sends body as the request body. Its length is the
+  // message's "Content-Length" when there is one, else the body's own
+  // length, else the body goes chunked.
+  static std::shared_ptr<HTTPReadStream> createForStreamedHTTPRequest(
+      const HTTPMessage& request, std::shared_ptr<InputStream> body);
+
+  ~HTTPReadStream();
+  HTTPReadStream(const HTTPReadStream&) = delete;
+  HTTPReadStream& operator=(const HTTPReadStream&) = delete;
+
+  // Both before open().
+  void setValidatesCertificateChain(bool validates);
+  // An HTTP proxy for the exchange; without one no proxy is used, whatever
+  // the environment says (the client looks proxies up itself).
+  void setHTTPProxy(const std::string& host, int port);
+
+  // Registers (or, with a null callback, removes) the client. False when the
+  // stream is already closed.
+  bool setClient(unsigned events, ClientCallBack callback, void* info);
+  void scheduleWithRunLoop(RunLoop& loop, const std::string& mode);
+  void unscheduleFromRunLoop(RunLoop& loop, const std::string& mode);
+
+  // Starts the exchange; false when it cannot be started (for instance when
+  // the body stream cannot be opened).
+  bool open();
+  // Up to maxLength body bytes: the count, 0 when none are buffered now or
+  // the body is over, -1 after an error.
+  std::int64_t read(std::uint8_t* buffer, std::size_t maxLength);
+  // Ends the exchange and releases the connection; safe to repeat.
+  void close();
+
+  // The response head so far.
+  const HTTPMessage& responseHeader() const { return response_; }
+  // Body bytes handed to the connection so far.
+  std::uint64_t requestBytesWrittenCount() const { return bytesWritten_; }
+  // The failure, once event 8 has happened.
+  const std::optional<Error>& error() const { return error_; }
+  bool isAtEnd() const { return done_ && !error_ && buffered() == 0; }
+
+  // Largest number of unread body bytes held before the transfer pauses.
+  static constexpr std::size_t kBufferLimit = 1u << 20;
+
+ private:
+  HTTPReadStream(HTTPMessage request, std::shared_ptr<InputStream> body);
+
+  static std::size_t headerCallback(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t writeCallback(char* data, std::size_t size, std::size_t count, void* self);
+  static std::size_t readCallback(char* data, std::size_t size, std::size_t count, void* self);
+  static int socketCallback(void* easy, int socket, int what, void* self, void* socketData);
+  static int timerCallback(void* multi, long timeoutMs, void* self);
+
+  bool configure();
+  void watchSocket(int socket, int what);
+  void socketAction(int socket, int eventMask);
+  void collectResults();
+  void deliverEvents();
+  void scheduleDelivery();
+  void removeLoopSources();
+  std::size_t buffered() const { return buffer_.size() - head_; }
+  Error makeError(int curlCode) const;
+
+  HTTPMessage request_;
+  std::shared_ptr<InputStream> body_;
+  std::optional<std::int64_t> bodyLength_;
+  HTTPMessage response_;
+  bool validates_ = true;
+  std::string proxyHost_;
+  int proxyPort_ = 0;
+
+  ClientCallBack client_ = nullptr;
+  unsigned clientEvents_ = 0;
+  void* clientInfo_ = nullptr;
+
+  RunLoop* loop_ = nullptr;
+  std::string mode_;
+  std::map<int, RunLoop::Handle> sockets_;
+  std::optional<RunLoop::Handle> timer_;
+
+  void* multi_ = nullptr;
+  void* easy_ = nullptr;
+  void* headerList_ = nullptr;
+  char errorBuffer_[256] = {};
+
+  Bytes buffer_;
+  std::size_t head_ = 0;
+  bool paused_ = false;
+  std::uint64_t bytesWritten_ = 0;
+
+  bool opened_ = false;
+  bool closed_ = false;
+  bool done_ = false;
+  bool bodyFailed_ = false;
+  std::optional<Error> error_;
+  bool openSignalled_ = false;
+  bool awaitingRead_ = false;
+  bool endSignalled_ = false;
+  bool errorSignalled_ = false;
+  bool deliveryPending_ = false;
+  bool delivering_ = false;
+};
+
+}  // namespace glowsnap
