@@ -91,7 +91,7 @@ void ApplyCommand::add(CLI::App& app, int& exitCode) {
   cmd->footer(
       "Exit status: 0 success, 2 usage error, 3 an input could not be read or filtered, "
       "4 an output could not be written. In a batch every input is tried; the status is the "
-      "first failure's.");
+      "first failure's.\n");
   cmd->callback([options, &exitCode] { exitCode = run(*options); });
 }
 
