@@ -1,9 +1,9 @@
 #include "platform/graphics/BitmapContext.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/graphics/Resampler.h"
@@ -17,15 +17,21 @@ std::unique_ptr<BitmapContext> BitmapContext::create(int width, int height) {
   if (w > std::numeric_limits<std::size_t>::max() / 4 / h) return nullptr;
   // Zeroed: a canvas starts transparent black, so that drawing an image with
   // transparency over it gives the same bytes every time.
-  auto* data = static_cast<std::uint8_t*>(std::calloc(w * h, 4));
-  if (!data) return nullptr;
-  return std::unique_ptr<BitmapContext>(new BitmapContext(width, height, data));
+  std::vector<std::uint8_t> pixels;
+  try {
+    pixels.resize(w * h * 4);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  } catch (const std::length_error&) {
+    return nullptr;
+  }
+  return std::unique_ptr<BitmapContext>(new BitmapContext(width, height, std::move(pixels)));
 }
 
-BitmapContext::BitmapContext(int width, int height, std::uint8_t* data)
-    : width_(width), height_(height), data_(data) {}
+BitmapContext::BitmapContext(int width, int height, std::vector<std::uint8_t> pixels)
+    : width_(width), height_(height), pixels_(std::move(pixels)), data_(pixels_.data()) {}
 
-BitmapContext::~BitmapContext() { std::free(data_); }
+BitmapContext::~BitmapContext() = default;
 
 void BitmapContext::scaleCTM(float sx, float sy) { ctm_ = ctm_.scaled(sx, sy); }
 void BitmapContext::translateCTM(float tx, float ty) { ctm_ = ctm_.translated(tx, ty); }
@@ -63,8 +69,18 @@ void BitmapContext::drawImage(Rect rect, const Image& image) {
 }
 
 ImageRef BitmapContext::makeImage() const {
-  std::vector<std::uint8_t> pixels(data_, data_ + bytesPerRow() * static_cast<std::size_t>(height_));
-  return Image::create(width_, height_, std::move(pixels), Image::Up);
+  if (!data_) return nullptr;
+  return Image::create(width_, height_, pixels_, Image::Up);
+}
+
+ImageRef BitmapContext::takeImage() {
+  if (!data_) return nullptr;
+  ImageRef image = Image::create(width_, height_, std::move(pixels_), Image::Up);
+  pixels_ = {};
+  data_ = nullptr;
+  width_ = 0;
+  height_ = 0;
+  return image;
 }
 
 }  // namespace glowsnap

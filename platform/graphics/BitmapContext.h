@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/graphics/AffineTransform.h"
 #include "platform/graphics/Geometry.h"
@@ -46,12 +47,16 @@ class BitmapContext {
 
   // A new image (orientation Up) holding a copy of the canvas.
   ImageRef makeImage() const;
+  // A new image (orientation Up) that takes the canvas's pixels without a
+  // copy; the canvas is left with no pixels (0 × 0, data() null).
+  ImageRef takeImage();
 
  private:
-  BitmapContext(int width, int height, std::uint8_t* data);
+  BitmapContext(int width, int height, std::vector<std::uint8_t> pixels);
   int width_;
   int height_;
-  std::uint8_t* data_;  // malloc'd, owned
+  std::vector<std::uint8_t> pixels_;
+  std::uint8_t* data_;  // pixels_.data(), or null once taken
   AffineTransform ctm_;
 };
 

@@ -90,7 +90,7 @@ ImageRef scaleAndRotateImage(const ImageRef& image, float maxH, float maxW) {
   }
   canvas->concatCTM(t);
   canvas->drawImage(Rect(0, 0, W, H), *image);
-  return canvas->makeImage();
+  return canvas->takeImage();
 }
 
 ImageRef normalizeImage(const ImageRef& image, int maxResolution) {

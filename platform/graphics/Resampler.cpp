@@ -110,32 +110,89 @@ struct AxisFilter {
   }
 };
 
+// Rounds to the nearest byte (halves up), clamped; branch-free so that the
+// loops over whole rows vectorise.
 inline std::uint8_t toByte(float v) {
-  if (!(v > 0.0f)) return 0;
-  if (v >= 255.0f) return 255;
-  return static_cast<std::uint8_t>(v + 0.5f);
+  const float c = std::min(std::max(v, 0.0f), 255.0f);
+  return static_cast<std::uint8_t>(static_cast<int>(c + 0.5f));
 }
 
-// Resamples rows of the source along u into float pixels, keeping the few
-// rows the vertical taps need at once.
-class RowCache {
+// Produces the resampled picture one row at a time (rows along v, pixels
+// along u, as in the source), in increasing row order. The work goes first
+// along the axis that removes more of it: columns first when the picture
+// loses rows, rows first when it gains them.
+class RowProducer {
  public:
-  RowCache(const Image& image, const AxisFilter& fu, int slots)
-      : image_(image), fu_(fu), slots_(slots), tags_(slots, -1),
-        rows_(static_cast<std::size_t>(slots) * fu.count * 4) {}
+  RowProducer(const Image& image, const AxisFilter& fu, const AxisFilter& fv)
+      : image_(image), fu_(fu), fv_(fv), rowBytes_(static_cast<std::size_t>(fu.count) * 4) {
+    if (fu.unit && fv.unit) {
+      mode_ = Mode::Copy;
+      contiguous_ = true;
+      for (int p = 1; p < fu.count && contiguous_; ++p)
+        contiguous_ = fu.start[p] == fu.start[0] + p;
+      return;
+    }
+    // Filtering along u costs a scalar step per tap and pixel; combining
+    // rows along v runs over contiguous bytes and costs about a quarter.
+    const double tapsU = static_cast<double>(fu.weights.size()) / fu.count;
+    const double tapsV = static_cast<double>(fv.weights.size()) / fv.count;
+    const double rowsFirst = double(image.height()) * fu.count * tapsU +
+                             0.25 * double(fv.count) * fu.count * tapsV;
+    const double columnsFirst = 0.25 * double(fv.count) * image.width() * tapsV +
+                                double(fv.count) * fu.count * tapsU;
+    if (rowsFirst <= columnsFirst) {
+      mode_ = Mode::RowsFirst;
+      slots_ = fv.maxTaps + 1;
+      tags_.assign(slots_, -1);
+      rows_.resize(static_cast<std::size_t>(slots_) * rowBytes_);
+      acc_.resize(rowBytes_);
+    } else {
+      mode_ = Mode::ColumnsFirst;
+      c0_ = image.width();
+      c1_ = 0;
+      for (int p = 0; p < fu.count; ++p) {
+        c0_ = std::min(c0_, fu.start[p]);
+        c1_ = std::max(c1_, fu.start[p] + fu.taps[p]);
+      }
+      acc_.resize(static_cast<std::size_t>(c1_ - c0_) * 4);
+    }
+  }
 
-  const float* row(int v) {
-    const int slot = v % slots_;
-    float* out = rows_.data() + static_cast<std::size_t>(slot) * fu_.count * 4;
-    if (tags_[slot] == v) return out;
-    tags_[slot] = v;
-    const std::uint8_t* src = image_.data() + static_cast<std::size_t>(v) * image_.bytesPerRow();
+  void produce(int q, std::uint8_t* dst) {
+    switch (mode_) {
+      case Mode::Copy: return copyRow(q, dst);
+      case Mode::RowsFirst: return rowsFirst(q, dst);
+      case Mode::ColumnsFirst: return columnsFirst(q, dst);
+    }
+  }
+
+ private:
+  enum class Mode { Copy, RowsFirst, ColumnsFirst };
+
+  const std::uint8_t* sourceRow(int v) const {
+    return image_.data() + static_cast<std::size_t>(v) * image_.bytesPerRow();
+  }
+
+  void copyRow(int q, std::uint8_t* dst) {
+    const std::uint8_t* src = sourceRow(fv_.start[q]);
+    if (contiguous_) {
+      std::memcpy(dst, src + static_cast<std::size_t>(fu_.start[0]) * 4, rowBytes_);
+      return;
+    }
+    for (int p = 0; p < fu_.count; ++p)  // a mirror reads backwards
+      std::memcpy(dst + p * 4, src + static_cast<std::size_t>(fu_.start[p]) * 4, 4);
+  }
+
+  // Filters 4-channel float or byte pixels along u with the weights of fu.
+  template <typename T>
+  // src holds the source pixels from column firstColumn on.
+  void filterAlongU(const T* src, int firstColumn, float* out) const {
     const int* start = fu_.start.data();
     const int* taps = fu_.taps.data();
     const int* offset = fu_.offset.data();
     const float* weights = fu_.weights.data();
     for (int p = 0; p < fu_.count; ++p) {
-      const std::uint8_t* s = src + static_cast<std::size_t>(start[p]) * 4;
+      const T* s = src + static_cast<std::size_t>(start[p] - firstColumn) * 4;
       const float* w = weights + offset[p];
       float a0 = 0, a1 = 0, a2 = 0, a3 = 0;
       for (int t = 0; t < taps[p]; ++t) {
@@ -152,15 +209,61 @@ class RowCache {
       out[3] = a3;
       out += 4;
     }
-    return rows_.data() + static_cast<std::size_t>(slot) * fu_.count * 4;
   }
 
- private:
+  // Each source row is filtered along u once and kept while the vertical
+  // taps need it; rows are then combined along v.
+  const float* filteredRow(int v) {
+    const int slot = v % slots_;
+    float* row = rows_.data() + static_cast<std::size_t>(slot) * rowBytes_;
+    if (tags_[slot] != v) {
+      tags_[slot] = v;
+      filterAlongU(sourceRow(v), 0, row);
+    }
+    return row;
+  }
+
+  void rowsFirst(int q, std::uint8_t* dst) {
+    std::fill(acc_.begin(), acc_.end(), 0.0f);
+    const float* w = fv_.weights.data() + fv_.offset[q];
+    for (int t = 0; t < fv_.taps[q]; ++t) {
+      const float* r = filteredRow(fv_.start[q] + t);
+      const float wt = w[t];
+      float* a = acc_.data();
+      for (std::size_t i = 0; i < rowBytes_; ++i) a[i] += wt * r[i];
+    }
+    for (std::size_t i = 0; i < rowBytes_; ++i) dst[i] = toByte(acc_[i]);
+  }
+
+  // The source rows of one destination row are combined along v over the
+  // columns that u reads, then that single row is filtered along u.
+  void columnsFirst(int q, std::uint8_t* dst) {
+    const std::size_t span = acc_.size();
+    std::fill(acc_.begin(), acc_.end(), 0.0f);
+    const float* w = fv_.weights.data() + fv_.offset[q];
+    for (int t = 0; t < fv_.taps[q]; ++t) {
+      const std::uint8_t* src = sourceRow(fv_.start[q] + t) + static_cast<std::size_t>(c0_) * 4;
+      const float wt = w[t];
+      float* a = acc_.data();
+      for (std::size_t i = 0; i < span; ++i) a[i] += wt * static_cast<float>(src[i]);
+    }
+    line_.resize(rowBytes_);
+    filterAlongU(acc_.data(), c0_, line_.data());
+    for (std::size_t i = 0; i < rowBytes_; ++i) dst[i] = toByte(line_[i]);
+  }
+
   const Image& image_;
   const AxisFilter& fu_;
-  int slots_;
+  const AxisFilter& fv_;
+  std::size_t rowBytes_;
+  Mode mode_ = Mode::Copy;
+  bool contiguous_ = true;
+  int slots_ = 0;
   std::vector<int> tags_;
   std::vector<float> rows_;
+  std::vector<float> acc_;
+  std::vector<float> line_;
+  int c0_ = 0, c1_ = 0;
 };
 
 // Lays a source pixel over a destination pixel with the given coverage.
@@ -200,64 +303,46 @@ void drawSeparable(const Image& image, const Resampler::Map& m, bool swap, std::
   }
   if (fu.count == 0 || fv.count == 0) return;
 
-  // The resampled picture, indexed like the source: rows along v, pixels along u.
+  RowProducer producer(image, fu, fv);
   const std::size_t rowBytes = static_cast<std::size_t>(fu.count) * 4;
-  std::vector<std::uint8_t> out(rowBytes * fv.count);
-  if (fu.unit && fv.unit) {
-    // A unit filter may still read its sources backwards (a mirror).
-    bool contiguous = true;
-    for (int p = 1; p < fu.count && contiguous; ++p) contiguous = fu.start[p] == fu.start[0] + p;
-    for (int q = 0; q < fv.count; ++q) {
-      const std::uint8_t* src =
-          image.data() + static_cast<std::size_t>(fv.start[q]) * image.bytesPerRow();
-      std::uint8_t* dst = out.data() + q * rowBytes;
-      if (contiguous) {
-        std::memcpy(dst, src + static_cast<std::size_t>(fu.start[0]) * 4, rowBytes);
-      } else {
-        for (int p = 0; p < fu.count; ++p)
-          std::memcpy(dst + p * 4, src + static_cast<std::size_t>(fu.start[p]) * 4, 4);
-      }
-    }
-  } else {
-    RowCache cache(image, fu, fv.maxTaps + 1);
-    std::vector<float> acc(rowBytes);
-    for (int q = 0; q < fv.count; ++q) {
-      std::fill(acc.begin(), acc.end(), 0.0f);
-      const float* w = fv.weights.data() + fv.offset[q];
-      for (int t = 0; t < fv.taps[q]; ++t) {
-        const float* r = cache.row(fv.start[q] + t);
-        const float wt = w[t];
-        float* a = acc.data();
-        for (std::size_t i = 0; i < rowBytes; ++i) a[i] += wt * r[i];
-      }
-      std::uint8_t* dst = out.data() + q * rowBytes;
-      for (std::size_t i = 0; i < rowBytes; ++i) dst[i] = toByte(acc[i]);
-    }
-  }
-
   const std::size_t canvasRow = static_cast<std::size_t>(cw) * 4;
   if (!swap) {
+    bool fullRow = true;
+    for (int p = 0; p < fu.count && fullRow; ++p) fullRow = fu.coverage[p] >= 1.0f;
+    std::vector<std::uint8_t> line(rowBytes);
     for (int q = 0; q < fv.count; ++q) {
+      producer.produce(q, line.data());
       std::uint8_t* d = canvas + static_cast<std::size_t>(fv.first + q) * canvasRow +
                         static_cast<std::size_t>(fu.first) * 4;
-      const std::uint8_t* s = out.data() + q * rowBytes;
+      if (fullRow && fv.coverage[q] >= 1.0f) {
+        // An opaque, fully covered row replaces what was there.
+        unsigned alpha = 255;
+        for (int p = 0; p < fu.count; ++p) alpha &= line[p * 4];
+        if (alpha == 255) {
+          std::memcpy(d, line.data(), rowBytes);
+          continue;
+        }
+      }
       for (int p = 0; p < fu.count; ++p)
-        composite(s + p * 4, d + p * 4, fu.coverage[p] * fv.coverage[q]);
+        composite(line.data() + p * 4, d + p * 4, fu.coverage[p] * fv.coverage[q]);
     }
     return;
   }
   // Turned a quarter: u runs down the canvas rows, v along its columns.
-  // Transpose in tiles to stay within the caches.
-  constexpr int kTile = 32;
-  for (int p0 = 0; p0 < fu.count; p0 += kTile) {
-    const int p1 = std::min(fu.count, p0 + kTile);
-    for (int q0 = 0; q0 < fv.count; q0 += kTile) {
-      const int q1 = std::min(fv.count, q0 + kTile);
+  // A band of rows is made, then laid down transposed in small tiles.
+  constexpr int kBand = 16;
+  constexpr int kTile = 64;
+  std::vector<std::uint8_t> band(rowBytes * kBand);
+  for (int q0 = 0; q0 < fv.count; q0 += kBand) {
+    const int q1 = std::min(fv.count, q0 + kBand);
+    for (int q = q0; q < q1; ++q) producer.produce(q, band.data() + (q - q0) * rowBytes);
+    for (int p0 = 0; p0 < fu.count; p0 += kTile) {
+      const int p1 = std::min(fu.count, p0 + kTile);
       for (int p = p0; p < p1; ++p) {
         std::uint8_t* d = canvas + static_cast<std::size_t>(fu.first + p) * canvasRow +
                           static_cast<std::size_t>(fv.first) * 4;
         for (int q = q0; q < q1; ++q)
-          composite(out.data() + q * rowBytes + p * 4, d + q * 4,
+          composite(band.data() + (q - q0) * rowBytes + p * 4, d + q * 4,
                     fu.coverage[p] * fv.coverage[q]);
       }
     }
