@@ -1,0 +1,37 @@
+#include "http/HTTPInputStream.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "http/HTTPRequest.h"
+
+namespace glowsnap {
+
+std::shared_ptr<HTTPInputStream> HTTPInputStream::inputStreamWithData(Bytes data) {
+  return std::make_shared<HTTPInputStream>(InputStream::withData(std::move(data)));
+}
+
+std::shared_ptr<HTTPInputStream> HTTPInputStream::inputStreamWithFileAtPath(
+    const std::string& path) {
+  return std::make_shared<HTTPInputStream>(InputStream::withFileAtPath(path));
+}
+
+HTTPInputStream::HTTPInputStream(std::shared_ptr<InputStream> stream) : stream_(std::move(stream)) {}
+
+std::mutex& HTTPInputStream::readLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+std::int64_t HTTPInputStream::read(std::uint8_t* buffer, std::size_t maxLength) {
+  std::size_t toRead = maxLength;
+  {
+    std::lock_guard lock(readLock());
+    auto counted = static_cast<std::uint32_t>(
+        std::min<std::size_t>(toRead, std::numeric_limits<std::uint32_t>::max()));
+    HTTPRequest::incrementBandwidthUsedInLastSecond(counted);
+  }
+  return stream_->read(buffer, toRead);
+}
+
+}  // namespace glowsnap

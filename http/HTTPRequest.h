@@ -1,0 +1,419 @@
+// HTTPRequest: one HTTP request and its response, run as an operation.
+//
+// The caller makes a request for a URL, sets headers, a body and options,
+// and runs it synchronously with start() (main() on the calling thread) or
+// hands it to a queue whose worker thread runs it. While it runs, the
+// request drives one HTTPReadStream per attempt on its thread's RunLoop in
+// the private mode "HTTPRequest", watches inactivity for its time-out,
+// follows redirects itself, gathers status, headers, cookies and body
+// (in memory or into a file), and finally reports success or failure to its
+// delegate and queue on the main thread.
+//
+// Every failure goes through failWithError(); the first one wins and is the
+// only one reported. Errors are in the domain "HTTPRequestErrorDomain" with
+// the codes of ErrorCode.
+//
+// Requests are shared objects: make them with requestWithURL(), since the
+// messages performed on the main thread keep the request alive until they
+// have run.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/HTTPRequestDelegate.h"
+#include "http/Operation.h"
+#include "http/TextEncoding.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/net/Bytes.h"
+#include "platform/net/FileOutputStream.h"
+#include "platform/net/HTTPCookie.h"
+#include "platform/net/HTTPMessage.h"
+#include "platform/net/HTTPReadStream.h"
+#include "platform/net/InputStream.h"
+#include "platform/net/URL.h"
+
+namespace glowsnap {
+
+class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRequest> {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // Request headers: the same spelling (case included) replaces a value.
+  using HeaderDictionary = std::map<std::string, std::string>;
+
+  static constexpr const char* kNetworkRequestErrorDomain = "HTTPRequestErrorDomain";
+  static constexpr const char* kHTTPRequestRunMode = "HTTPRequest";
+  static constexpr int kMaxRedirects = 5;
+
+  enum ErrorCode {
+    kConnectionFailureErrorType = 1,
+    kRequestTimedOutErrorType = 2,
+    kAuthenticationErrorType = 3,
+    kRequestCancelledErrorType = 4,
+    kUnableToCreateRequestErrorType = 5,
+    kInternalErrorWhileBuildingRequestType = 6,
+    kInternalErrorWhileApplyingCredentialsType = 7,
+    kFileManagementError = 8,
+    kTooMuchRedirectionErrorType = 9,
+  };
+
+  // The shared errors, handed out as they are.
+  static std::shared_ptr<const Error> RequestTimedOutError();
+  static std::shared_ptr<const Error> AuthenticationError();
+  static std::shared_ptr<const Error> RequestCancelledError();
+  static std::shared_ptr<const Error> UnableToCreateRequestError();
+  static std::shared_ptr<const Error> TooMuchRedirectionError();
+
+  static std::shared_ptr<HTTPRequest> requestWithURL(std::optional<URL> url);
+  ~HTTPRequest() override;
+
+  // --- configuration ---------------------------------------------------
+  // Adds or replaces a header. Names or values holding CR or LF are kept
+  // here but refused when the message is built (the request then fails with
+  // code 5 instead of sending a split header).
+  void addRequestHeader(const std::string& name, const std::string& value);
+  // Appends to the body (in memory, or to the body file when
+  // shouldStreamPostDataFromDisk is set).
+  void appendPostData(const Bytes& data);
+  // Appends a file's contents, 262144 bytes at a time.
+  void appendPostDataFromFile(const std::string& path);
+  // Measures the body, sets "Content-Length" and, for a body on a GET, the
+  // method "POST". Subclasses produce their body first, then call this.
+  virtual void buildPostBody();
+  void setupPostBody();
+
+  // --- running -----------------------------------------------------------
+  void main() override;
+  void cancel() override;
+  bool isFinished() const override { return complete_.load(); }
+
+  // --- results -----------------------------------------------------------
+  int responseStatusCode() const { return responseStatusCode_; }
+  const std::optional<HTTPHeaderFields>& responseHeaders() const { return responseHeaders_; }
+  const std::optional<std::vector<HTTPCookie>>& responseCookies() const { return responseCookies_; }
+  std::uint64_t contentLength() const { return contentLength_; }
+  std::uint64_t totalBytesRead() const { return totalBytesRead_; }
+  std::uint64_t totalBytesSent() const { return totalBytesSent_; }
+  TextEncoding::Value responseEncoding() const { return responseEncoding_; }
+  std::shared_ptr<const Error> error() const;
+  // The body, gzip-decoded when the response says so; nothing when no body
+  // was kept (written to a file, or the request failed) or it cannot be
+  // decoded.
+  std::optional<Bytes> responseData() const;
+  // responseData as UTF-8 text, read in responseEncoding.
+  std::optional<std::string> responseString() const;
+  bool isResponseCompressed() const;
+  const std::optional<Bytes>& rawResponseData() const { return rawResponseData_; }
+
+  // --- class-wide --------------------------------------------------------
+  // "Name Version (machine; System Version; locale)", or nothing when the
+  // application has not named itself (see setApplicationInfo).
+  static std::optional<std::string> defaultUserAgentString();
+  // The application's information as the user agent reads it: the keys
+  // "CFBundleDisplayName", "CFBundleName" and "CFBundleVersion".
+  static void setApplicationInfo(std::map<std::string, std::string> info);
+  static std::string mimeTypeForFileAtPath(const std::string& path);
+
+  static std::vector<HTTPCookie> sessionCookies();
+  static void setSessionCookies(std::optional<std::vector<HTTPCookie>> cookies);
+  static void addSessionCookie(const HTTPCookie& cookie);
+  static void clearSession();
+
+  static std::optional<Bytes> compressData(const Bytes& data);
+  static std::optional<Bytes> uncompressZippedData(const Bytes& data);
+  static int compressDataFromFile(const std::string& source, const std::string& destination);
+  static int uncompressZippedDataFromFile(const std::string& source,
+                                          const std::string& destination);
+  // In-memory decoding stops at this many bytes (default 256 MiB): a larger
+  // result decodes to nothing.
+  static void setMaxUncompressedDataLength(std::uint64_t bytes);
+  static std::uint64_t maxUncompressedDataLength();
+
+  static void incrementBandwidthUsedInLastSecond(std::uint32_t bytes);
+  // Hands one value to an indicator on the main thread ("setProgress:" as a
+  // float, else "setDoubleValue:"); waits only on the main thread.
+  static void setProgressForIndicator(double progress, ProgressIndicator* indicator);
+  static std::recursive_mutex& progressLock();
+
+  // A new unique path in the temporary directory.
+  static std::string temporaryFilePath();
+
+  // --- properties --------------------------------------------------------
+  const std::optional<URL>& url() const { return url_; }
+  void setURL(std::optional<URL> url) { url_ = std::move(url); }
+  HTTPRequestDelegate* delegate() const { return delegate_; }
+  void setDelegate(HTTPRequestDelegate* d) { delegate_ = d; }
+  HTTPRequestQueue* queue() const { return queue_; }
+  void setQueue(HTTPRequestQueue* q) { queue_ = q; }
+  const std::string& requestMethod() const { return requestMethod_; }
+  void setRequestMethod(std::string m) { requestMethod_ = std::move(m); }
+  const std::optional<Bytes>& postBody() const { return postBody_; }
+  void setPostBody(std::optional<Bytes> b) { postBody_ = std::move(b); }
+  const std::optional<Bytes>& compressedPostBody() const { return compressedPostBody_; }
+  bool shouldStreamPostDataFromDisk() const { return shouldStreamPostDataFromDisk_; }
+  void setShouldStreamPostDataFromDisk(bool v) { shouldStreamPostDataFromDisk_ = v; }
+  const std::optional<std::string>& postBodyFilePath() const { return postBodyFilePath_; }
+  void setPostBodyFilePath(std::optional<std::string> p) { postBodyFilePath_ = std::move(p); }
+  const std::optional<std::string>& compressedPostBodyFilePath() const {
+    return compressedPostBodyFilePath_;
+  }
+  bool didCreateTemporaryPostDataFile() const { return didCreateTemporaryPostDataFile_; }
+  void setDidCreateTemporaryPostDataFile(bool v) { didCreateTemporaryPostDataFile_ = v; }
+  const std::optional<HeaderDictionary>& requestHeaders() const { return requestHeaders_; }
+  void setRequestHeaders(std::optional<HeaderDictionary> h) { requestHeaders_ = std::move(h); }
+  const std::vector<HTTPCookie>& requestCookies() const { return requestCookies_; }
+  void setRequestCookies(std::vector<HTTPCookie> c) { requestCookies_ = std::move(c); }
+  bool useCookiePersistance() const { return useCookiePersistance_; }
+  void setUseCookiePersistance(bool v) { useCookiePersistance_ = v; }
+  bool useKeychainPersistance() const { return useKeychainPersistance_; }
+  void setUseKeychainPersistance(bool v) { useKeychainPersistance_ = v; }
+  bool useSessionPersistance() const { return useSessionPersistance_; }
+  void setUseSessionPersistance(bool v) { useSessionPersistance_ = v; }
+  bool allowCompressedResponse() const { return allowCompressedResponse_; }
+  void setAllowCompressedResponse(bool v) { allowCompressedResponse_ = v; }
+  bool shouldCompressRequestBody() const { return shouldCompressRequestBody_; }
+  void setShouldCompressRequestBody(bool v) { shouldCompressRequestBody_ = v; }
+  const std::optional<std::string>& downloadDestinationPath() const {
+    return downloadDestinationPath_;
+  }
+  void setDownloadDestinationPath(std::optional<std::string> p) {
+    downloadDestinationPath_ = std::move(p);
+  }
+  const std::optional<std::string>& temporaryFileDownloadPath() const {
+    return temporaryFileDownloadPath_;
+  }
+  void setTemporaryFileDownloadPath(std::optional<std::string> p) {
+    temporaryFileDownloadPath_ = std::move(p);
+  }
+  bool complete() const { return complete_.load(); }
+  void setComplete(bool v) { complete_.store(v); }
+  void setError(std::shared_ptr<const Error> e);
+  const std::optional<std::string>& username() const { return username_; }
+  void setUsername(std::optional<std::string> v) { username_ = std::move(v); }
+  const std::optional<std::string>& password() const { return password_; }
+  void setPassword(std::optional<std::string> v) { password_ = std::move(v); }
+  const std::optional<std::string>& domain() const { return domain_; }
+  void setDomain(std::optional<std::string> v) { domain_ = std::move(v); }
+  const std::optional<std::string>& proxyUsername() const { return proxyUsername_; }
+  void setProxyUsername(std::optional<std::string> v) { proxyUsername_ = std::move(v); }
+  const std::optional<std::string>& proxyPassword() const { return proxyPassword_; }
+  void setProxyPassword(std::optional<std::string> v) { proxyPassword_ = std::move(v); }
+  const std::optional<std::string>& proxyDomain() const { return proxyDomain_; }
+  void setProxyDomain(std::optional<std::string> v) { proxyDomain_ = std::move(v); }
+  ProgressIndicator* uploadProgressDelegate() const { return uploadProgressDelegate_; }
+  void setUploadProgressDelegate(ProgressIndicator* p);
+  ProgressIndicator* downloadProgressDelegate() const { return downloadProgressDelegate_; }
+  void setDownloadProgressDelegate(ProgressIndicator* p);
+  void setRawResponseData(std::optional<Bytes> d) { rawResponseData_ = std::move(d); }
+  const std::optional<HTTPMessage>& request() const { return request_; }
+  const std::optional<HeaderDictionary>& requestCredentials() const { return requestCredentials_; }
+  int authenticationRetryCount() const { return authenticationRetryCount_; }
+  const std::optional<std::string>& authenticationRealm() const { return authenticationRealm_; }
+  bool needsProxyAuthentication() const { return needsProxyAuthentication_; }
+  int proxyAuthenticationRetryCount() const { return proxyAuthenticationRetryCount_; }
+  const std::optional<std::string>& proxyAuthenticationRealm() const {
+    return proxyAuthenticationRealm_;
+  }
+  void setResponseStatusCode(int v) { responseStatusCode_ = v; }
+  void setContentLength(std::uint64_t v) { contentLength_ = v; }
+  std::uint64_t partialDownloadSize() const { return partialDownloadSize_; }
+  void setPartialDownloadSize(std::uint64_t v) { partialDownloadSize_ = v; }
+  std::uint64_t postLength() const { return postLength_; }
+  void setPostLength(std::uint64_t v) { postLength_ = v; }
+  void setTotalBytesRead(std::uint64_t v) { totalBytesRead_ = v; }
+  void setTotalBytesSent(std::uint64_t v) { totalBytesSent_ = v; }
+  std::uint64_t lastBytesRead() const { return lastBytesRead_; }
+  void setLastBytesRead(std::uint64_t v) { lastBytesRead_ = v; }
+  std::uint64_t lastBytesSent() const { return lastBytesSent_; }
+  void setLastBytesSent(std::uint64_t v) { lastBytesSent_ = v; }
+  const std::optional<Selector>& didFinishSelector() const { return didFinishSelector_; }
+  void setDidFinishSelector(std::optional<Selector> s) { didFinishSelector_ = std::move(s); }
+  const std::optional<Selector>& didFailSelector() const { return didFailSelector_; }
+  void setDidFailSelector(std::optional<Selector> s) { didFailSelector_ = std::move(s); }
+  const std::optional<Clock::time_point>& lastActivityTime() const { return lastActivityTime_; }
+  void setLastActivityTime(std::optional<Clock::time_point> t) { lastActivityTime_ = t; }
+  double timeOutSeconds() const { return timeOutSeconds_; }
+  void setTimeOutSeconds(double s) { timeOutSeconds_ = s; }
+  bool shouldResetProgressIndicators() const { return shouldResetProgressIndicators_; }
+  void setShouldResetProgressIndicators(bool v) { shouldResetProgressIndicators_ = v; }
+  const std::shared_ptr<HTTPRequest>& mainRequest() const { return mainRequest_; }
+  void setMainRequest(std::shared_ptr<HTTPRequest> r) { mainRequest_ = std::move(r); }
+  bool showAccurateProgress() const { return showAccurateProgress_; }
+  void setShowAccurateProgress(bool v) { showAccurateProgress_ = v; }
+  bool updatedProgress() const { return updatedProgress_; }
+  void setUpdatedProgress(bool v) { updatedProgress_ = v; }
+  bool haveBuiltPostBody() const { return haveBuiltPostBody_; }
+  void setHaveBuiltPostBody(bool v) { haveBuiltPostBody_ = v; }
+  std::uint64_t uploadBufferSize() const { return uploadBufferSize_; }
+  void setUploadBufferSize(std::uint64_t v) { uploadBufferSize_ = v; }
+  TextEncoding::Value defaultResponseEncoding() const { return defaultResponseEncoding_; }
+  void setDefaultResponseEncoding(TextEncoding::Value e) { defaultResponseEncoding_ = e; }
+  void setResponseEncoding(TextEncoding::Value e) { responseEncoding_ = e; }
+  bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
+  void setAllowResumeForFileDownloads(bool v) { allowResumeForFileDownloads_ = v; }
+  const std::map<std::string, std::string>& userInfo() const { return userInfo_; }
+  void setUserInfo(std::map<std::string, std::string> u) { userInfo_ = std::move(u); }
+  bool useHTTPVersionOne() const { return useHTTPVersionOne_; }
+  void setUseHTTPVersionOne(bool v) { useHTTPVersionOne_ = v; }
+  bool shouldRedirect() const { return shouldRedirect_; }
+  void setShouldRedirect(bool v) { shouldRedirect_ = v; }
+  bool needsRedirect() const { return needsRedirect_; }
+  void setNeedsRedirect(bool v) { needsRedirect_ = v; }
+  int redirectCount() const { return redirectCount_; }
+  void setRedirectCount(int v) { redirectCount_ = v; }
+  bool validatesSecureCertificate() const { return validatesSecureCertificate_; }
+  void setValidatesSecureCertificate(bool v) { validatesSecureCertificate_ = v; }
+  const std::optional<std::string>& proxyHost() const { return proxyHost_; }
+  void setProxyHost(std::optional<std::string> h) { proxyHost_ = std::move(h); }
+  int proxyPort() const { return proxyPort_; }
+  void setProxyPort(int p) { proxyPort_ = p; }
+  const std::optional<URL>& PACurl() const { return PACurl_; }
+  void setPACurl(std::optional<URL> u) { PACurl_ = std::move(u); }
+
+  // --- the transfer (for the request's own parts and subclasses) ---------
+  // Reports a failure once (see the class comment).
+  void failWithError(std::shared_ptr<const Error> error);
+  void requestFinished();
+  // The time-out rule of the loop, for the given moment.
+  bool hasTimedOut(Clock::time_point now) const;
+  // Read size for the announced length.
+  static std::size_t readSizeForContentLength(std::uint64_t contentLength);
+  // Leading decimal integer of a header value, as the response length is
+  // read (0 when the value does not start with one).
+  static std::uint64_t leadingLength(const std::string& text);
+  // The charset a "Content-Type" value names, read as the client reads it.
+  static std::optional<std::string> charsetFromContentType(const std::string& contentType);
+
+ protected:
+  explicit HTTPRequest(std::optional<URL> url);
+
+  static std::shared_ptr<const Error> makeError(int code, std::string description,
+                                                std::shared_ptr<const Error> underlying = nullptr);
+
+ private:
+  friend void ReadStreamClientCallBack(HTTPReadStream& stream, unsigned event, void* info);
+
+  void startRequest();
+  void loadRequest();
+  void handleNetworkEvent(unsigned event);
+  bool readResponseHeadersReturningAuthenticationFailure();
+  void handleBytesAvailable();
+  void handleStreamComplete();
+  void handleStreamError();
+  void cancelLoad();
+  void attemptToApplyCredentialsAndResume();
+  void closeReadStream();
+  std::shared_ptr<const Error> removePostDataFile();
+  std::shared_ptr<const Error> removeTemporaryDownloadFile();
+  std::shared_ptr<const Error> finishDownloadFile();
+  bool openDownloadStream();
+  void removeBodyFilesQuietly();
+  void forgetBody();
+  void updateProgressIndicators();
+  void updateUploadProgress();
+  void updateDownloadProgress();
+  void resetUploadProgress(std::uint64_t value);
+  void resetDownloadProgress(std::uint64_t value);
+  void removeUploadProgressSoFar();
+  void deliverToMainThread(std::function<void(HTTPRequest&)> fn);
+  bool onOwnerThread() const;
+
+  std::optional<URL> url_;
+  HTTPRequestDelegate* delegate_ = nullptr;
+  HTTPRequestQueue* queue_ = nullptr;
+  std::string requestMethod_;
+  std::optional<Bytes> postBody_;
+  std::optional<Bytes> compressedPostBody_;
+  bool shouldStreamPostDataFromDisk_ = false;
+  std::optional<std::string> postBodyFilePath_;
+  std::optional<std::string> compressedPostBodyFilePath_;
+  bool didCreateTemporaryPostDataFile_ = false;
+  std::unique_ptr<FileOutputStream> postBodyWriteStream_;
+  std::shared_ptr<InputStream> postBodyReadStream_;
+  std::optional<HeaderDictionary> requestHeaders_;
+  std::optional<HTTPHeaderFields> responseHeaders_;
+  std::vector<HTTPCookie> requestCookies_;
+  std::optional<std::vector<HTTPCookie>> responseCookies_;
+  bool useCookiePersistance_ = false;
+  bool useKeychainPersistance_ = false;
+  bool useSessionPersistance_ = false;
+  bool allowCompressedResponse_ = false;
+  bool shouldCompressRequestBody_ = false;
+  std::optional<std::string> downloadDestinationPath_;
+  std::optional<std::string> temporaryFileDownloadPath_;
+  std::unique_ptr<FileOutputStream> fileDownloadOutputStream_;
+  std::atomic<bool> complete_{false};
+  std::shared_ptr<const Error> error_;
+  std::optional<std::string> username_, password_, domain_;
+  std::optional<std::string> proxyUsername_, proxyPassword_, proxyDomain_;
+  ProgressIndicator* uploadProgressDelegate_ = nullptr;
+  ProgressIndicator* downloadProgressDelegate_ = nullptr;
+  std::optional<Bytes> rawResponseData_;
+  std::optional<HTTPMessage> request_;
+  std::shared_ptr<HTTPReadStream> readStream_;
+  std::optional<HeaderDictionary> requestCredentials_;
+  int authenticationRetryCount_ = 0;
+  std::optional<std::string> authenticationMethod_;
+  std::optional<std::string> authenticationRealm_;
+  bool needsProxyAuthentication_ = false;
+  std::optional<HeaderDictionary> proxyCredentials_;
+  int proxyAuthenticationRetryCount_ = 0;
+  std::optional<std::string> proxyAuthenticationMethod_, proxyAuthenticationRealm_;
+  int responseStatusCode_ = 0;
+  std::uint64_t contentLength_ = 0;
+  std::uint64_t partialDownloadSize_ = 0;
+  std::uint64_t postLength_ = 0;
+  std::uint64_t totalBytesRead_ = 0;
+  std::uint64_t totalBytesSent_ = 0;
+  std::uint64_t lastBytesRead_ = 0;
+  std::uint64_t lastBytesSent_ = 0;
+  std::recursive_mutex cancelledLock_;
+  std::optional<Selector> didFinishSelector_;
+  std::optional<Selector> didFailSelector_;
+  std::optional<Clock::time_point> lastActivityTime_;
+  double timeOutSeconds_ = 0;
+  bool shouldResetProgressIndicators_ = false;
+  std::shared_ptr<HTTPRequest> mainRequest_;
+  bool showAccurateProgress_ = false;
+  bool updatedProgress_ = false;
+  bool haveBuiltPostBody_ = false;
+  std::uint64_t uploadBufferSize_ = 0;
+  TextEncoding::Value defaultResponseEncoding_ = 0;
+  TextEncoding::Value responseEncoding_ = 0;
+  bool allowResumeForFileDownloads_ = false;
+  std::map<std::string, std::string> userInfo_;
+  bool useHTTPVersionOne_ = false;
+  bool shouldRedirect_ = false;
+  bool needsRedirect_ = false;
+  int redirectCount_ = 0;
+  bool validatesSecureCertificate_ = false;
+  std::optional<std::string> proxyHost_;
+  int proxyPort_ = 0;
+  std::optional<URL> PACurl_;
+
+  // Guards the first-failure rule against a cancel from another thread.
+  mutable std::mutex failureMutex_;
+  // The thread and loop of the running transfer, so that a cancel from
+  // elsewhere only wakes the loop and leaves the tear-down to its thread.
+  std::mutex ownerMutex_;
+  RunLoop* ownerLoop_ = nullptr;
+  std::thread::id ownerThread_;
+  // The "Cookie" header this request put into requestHeaders itself.
+  bool addedCookieHeader_ = false;
+  // A resumed download whose answer is not a partial one starts again.
+  bool restartDownload_ = false;
+};
+
+// The stream's client function: forwards to the request passed as info.
+void ReadStreamClientCallBack(HTTPReadStream& stream, unsigned event, void* info);
+
+}  // namespace glowsnap
