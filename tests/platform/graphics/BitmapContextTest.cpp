@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "support/ImageCompare.h"
@@ -45,6 +47,40 @@ ImageRef boxShrink(const Image& src, int n) {
             static_cast<std::uint8_t>((sum + n * n / 2) / (n * n));
       }
   return Image::create(w, h, std::move(out));
+}
+
+// The weights destination index k gives along one axis, in double
+// precision: each source pixel's share of the covered span when shrinking,
+// bilinear between the nearest pixel centres when enlarging.
+std::vector<std::pair<int, double>> referenceTaps(int srcN, int destN, int k) {
+  const double s = static_cast<double>(destN) / srcN;
+  std::vector<std::pair<int, double>> taps;
+  if (s > 1) {
+    const double c = std::clamp((k + 0.5) / s - 0.5, 0.0, srcN - 1.0);
+    const int i0 = static_cast<int>(std::floor(c));
+    taps.emplace_back(i0, 1 - (c - i0));
+    if (i0 + 1 < srcN) taps.emplace_back(i0 + 1, c - i0);
+  } else {
+    const double a = k / s, b = (k + 1) / s;
+    for (int i = static_cast<int>(std::floor(a)); i < std::min(srcN, static_cast<int>(std::ceil(b))); ++i)
+      taps.emplace_back(i, (std::min(i + 1.0, b) - std::max<double>(i, a)) / (b - a));
+  }
+  return taps;
+}
+
+ImageRef referenceResample(const Image& src, int dw, int dh) {
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(dw) * dh * 4);
+  for (int y = 0; y < dh; ++y)
+    for (int x = 0; x < dw; ++x)
+      for (int c = 0; c < 4; ++c) {
+        double v = 0;
+        for (auto [j, wy] : referenceTaps(src.height(), dh, y))
+          for (auto [i, wx] : referenceTaps(src.width(), dw, x))
+            v += wx * wy * src.data()[(static_cast<std::size_t>(j) * src.width() + i) * 4 + c];
+        out[(static_cast<std::size_t>(y) * dw + x) * 4 + c] =
+            static_cast<std::uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0));
+      }
+  return Image::create(dw, dh, std::move(out));
 }
 
 TEST(BitmapContext, CreateRefusesBadSizesAndStartsTransparent) {
@@ -126,6 +162,22 @@ TEST(BitmapContext, EnlargingInterpolatesBilinearly) {
   for (int x = 1; x < 50; ++x) EXPECT_LE(pixelAt(*big, x - 1, 7).r, pixelAt(*big, x, 7).r);
   EXPECT_EQ(pixelAt(*big, 0, 0).r, 0);
   EXPECT_EQ(pixelAt(*big, 49, 0).r, 255);
+}
+
+TEST(BitmapContext, ResamplingMatchesADoublePrecisionReference) {
+  // Shrinking both ways, shrinking one way while enlarging the other, and
+  // enlarging both ways take different orders of work inside.
+  struct Case {
+    int sw, sh, dw, dh;
+  };
+  for (const Case& c : {Case{64, 48, 30, 20}, Case{64, 48, 10, 100}, Case{20, 30, 50, 70},
+                        Case{90, 12, 91, 5}, Case{33, 41, 7, 41}}) {
+    SCOPED_TRACE(std::to_string(c.sw) + "x" + std::to_string(c.sh) + " to " +
+                 std::to_string(c.dw) + "x" + std::to_string(c.dh));
+    auto src = test::randomTranslucentImage(c.sw, c.sh, c.dw);
+    auto out = drawn(c.dw, c.dh, *src, Rect(0, 0, c.dw, c.dh));
+    EXPECT_TRUE(test::imagesNear(*out, *referenceResample(*src, c.dw, c.dh), 1));
+  }
 }
 
 TEST(BitmapContext, MirrorsAndQuarterTurnsCopyExactly) {
