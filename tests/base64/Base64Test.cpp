@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
 #include <string>
@@ -224,6 +225,64 @@ TEST(Base64Test, CustomAlphabetTakesTheReferencePath) {
             plain.size());
   back.resize(plain.size());
   EXPECT_EQ(back, bytesOf(plain));
+}
+
+// The table-driven and vector paths are keyed to the built-in tables; the
+// same tables at another address take the plain character-by-character
+// path, which is the reference they must agree with, byte for byte and in
+// what they reject.
+TEST(Base64Test, FastPathsAgreeWithThePlainPath) {
+  const std::array<std::uint8_t, 256> standardCopy = kBase64DecodeChars;
+  const std::array<std::uint8_t, 256> webSafeCopy = kWebSafeBase64DecodeChars;
+  static constexpr char standardChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char webSafeChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::mt19937 rng(7);
+  for (bool webSafe : {false, true}) {
+    SCOPED_TRACE(webSafe ? "web-safe" : "standard");
+    const std::uint8_t* fast = webSafe ? kWebSafeBase64DecodeChars.data() : kBase64DecodeChars.data();
+    const std::uint8_t* plain = webSafe ? webSafeCopy.data() : standardCopy.data();
+    const char* fastChars = webSafe ? kWebSafeBase64EncodeChars : kBase64EncodeChars;
+    const char* plainChars = webSafe ? webSafeChars : standardChars;
+
+    // Encoding, every length up to a few vector steps.
+    for (std::size_t length = 1; length <= 200; ++length) {
+      Bytes data(length);
+      for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+      for (bool padded : {false, true}) {
+        std::string a(Base64::encodedLength(length, padded), '\0'), b = a;
+        ASSERT_EQ(Base64::baseEncode(data.data(), length, a.data(), a.size(), fastChars, padded),
+                  a.size());
+        ASSERT_EQ(Base64::baseEncode(data.data(), length, b.data(), b.size(), plainChars, padded),
+                  b.size());
+        ASSERT_EQ(a, b) << length;
+      }
+    }
+
+    // Decoding: every byte value at every position of a text three vector
+    // steps long.
+    Bytes data(72);
+    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    const std::string valid = *Base64::stringByWebSafeEncodingData(data, true);
+    std::string text = webSafe ? valid : *Base64::stringByEncodingData(data);
+    ASSERT_EQ(text.size(), 96u);
+    for (std::size_t position = 0; position < text.size(); ++position) {
+      for (int c = 0; c < 256; ++c) {
+        std::string changed = text;
+        changed[position] = static_cast<char>(c);
+        Bytes a(Base64::decodedCapacity(changed.size())), b = a;
+        const std::size_t na =
+            Base64::baseDecode(changed.data(), changed.size(), a.data(), a.size(), fast, !webSafe);
+        const std::size_t nb =
+            Base64::baseDecode(changed.data(), changed.size(), b.data(), b.size(), plain, !webSafe);
+        ASSERT_EQ(na, nb) << "byte " << c << " at " << position;
+        a.resize(na);
+        b.resize(nb);
+        ASSERT_EQ(a, b) << "byte " << c << " at " << position;
+      }
+    }
+  }
 }
 
 TEST(Base64Test, RoundTripOfRandomInputsOfEveryLength) {
