@@ -36,9 +36,10 @@ void BM_Filter(benchmark::State& state, const std::string& name) {
     }
     benchmark::DoNotOptimize(filter->get_result());
   }
-  state.counters["Mpix/s/pass"] = benchmark::Counter(
-      static_cast<double>(kWidth) * kHeight * passes * static_cast<double>(state.iterations()) / 1e6,
-      benchmark::Counter::kIsRate);
+  state.counters["Mpix/s/pass"] =
+      benchmark::Counter(static_cast<double>(kWidth) * kHeight * passes *
+                             static_cast<double>(state.iterations()) / 1e6,
+                         benchmark::Counter::kIsRate);
 }
 
 }  // namespace

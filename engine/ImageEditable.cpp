@@ -33,7 +33,8 @@ ImageEditable* ImageEditable::init_with_image(const ImageRef& image) {
 }
 
 rgb_color ImageEditable::get_pixel_x(int x, int y) const {
-  if (x >= 0 && y >= 0 && static_cast<unsigned>(x) < m_width && static_cast<unsigned>(y) < m_height) {
+  if (x >= 0 && y >= 0 && static_cast<unsigned>(x) < m_width &&
+      static_cast<unsigned>(y) < m_height) {
     const std::uint64_t offset =
         static_cast<std::uint64_t>(x) * bytesPerPixel + static_cast<std::uint64_t>(y) * bytesPerRow;
     if (offset / 4 < m_capacity) {
@@ -51,7 +52,8 @@ rgb_color ImageEditable::get_pixel_relative_x(int x, int y, int w, int h) const 
   if (w <= 0 || h <= 0) return {0.0f, 0.0f, 0.0f};
   return get_pixel_x(
       static_cast<int>(static_cast<float>(x) / static_cast<float>(w) * static_cast<float>(m_width)),
-      static_cast<int>(static_cast<float>(y) / static_cast<float>(h) * static_cast<float>(m_height)));
+      static_cast<int>(static_cast<float>(y) / static_cast<float>(h) *
+                       static_cast<float>(m_height)));
 }
 
 }  // namespace glowsnap

@@ -83,8 +83,9 @@ inline float do_edge_detection(int x, int y, float radius, bool randomize, float
 // The weights add up to 1.03, so even s = 1 keeps the colour but a grey is
 // not its own luminance: saturation darkens greys slightly.
 inline rgb_color do_saturation(float r, float g, float b, float s) {
-  const float lum = static_cast<float>(static_cast<double>(r) * 0.33 + static_cast<double>(g) * 0.59 +
-                                       static_cast<double>(b) * 0.11);
+  const float lum =
+      static_cast<float>(static_cast<double>(r) * 0.33 + static_cast<double>(g) * 0.59 +
+                         static_cast<double>(b) * 0.11);
   rgb_color out;
   out.b = lum + s * (b - lum);
   out.g = lum + s * (g - lum);

@@ -33,11 +33,13 @@ void fitSize(int w0, int h0, int maxRes, int& w, int& h) {
   if (w0 < h0) {
     if (maxRes < h0) {
       h = maxRes;
-      w = static_cast<int>(static_cast<float>(w0) / static_cast<float>(h0) * static_cast<float>(maxRes));
+      w = static_cast<int>(static_cast<float>(w0) / static_cast<float>(h0) *
+                           static_cast<float>(maxRes));
     }
   } else if (maxRes < w0) {
     w = maxRes;
-    h = static_cast<int>(static_cast<float>(h0) / static_cast<float>(w0) * static_cast<float>(maxRes));
+    h = static_cast<int>(static_cast<float>(h0) / static_cast<float>(w0) *
+                         static_cast<float>(maxRes));
   }
 }
 
@@ -96,7 +98,8 @@ void PostProcess::copy_data_x(int x, int y) {
       std::abort();
     }
   }
-  const std::size_t offset = (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) + x) * 4;
+  const std::size_t offset =
+      (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) + x) * 4;
   gp_data_copy[offset + 0] = gp_data[offset + 0];
   gp_data_copy[offset + 1] = gp_data[offset + 1];
   gp_data_copy[offset + 2] = gp_data[offset + 2];
@@ -111,7 +114,8 @@ void PostProcess::_postNotificationName(const std::map<std::string, std::any>& d
   const auto* name = std::any_cast<std::string>(&nameIt->second);
   if (name == nullptr) return;
   auto objectIt = dict.find("object");
-  NotificationCenter::defaultCenter().post(*name, objectIt == dict.end() ? std::any() : objectIt->second);
+  NotificationCenter::defaultCenter().post(*name,
+                                           objectIt == dict.end() ? std::any() : objectIt->second);
 }
 
 void PostProcess::post(const char* name, std::any object) {
@@ -154,7 +158,8 @@ void PostProcess::process_pass_plain(int pass, std::uint8_t* out) {
 void PostProcess::copy_back(int pass, const std::uint8_t* out) {
   const int w = m_width;
   const int h = m_height;
-  const std::int64_t base = 2 * static_cast<std::int64_t>(w) * h * pass + static_cast<std::int64_t>(w) * h;
+  const std::int64_t base =
+      2 * static_cast<std::int64_t>(w) * h * pass + static_cast<std::int64_t>(w) * h;
   for (int x = 0; x < w; ++x) {
     for (int y = 0; y < h; ++y) {
       if (x % 60 == 0 && y % 60 == 0) progress_step(base + static_cast<std::int64_t>(x) * h + y);
@@ -178,7 +183,8 @@ bool PostProcess::process(const void* /*arg*/) {
   // one's pixels under it, so it is refused and the first goes on untouched.
   const PostProcess* holder = nullptr;
   if (!g_running_filter.compare_exchange_strong(holder, this)) {
-    std::fprintf(stderr, "PostProcess: a filter run is already in progress; \"%s\" was not started\n",
+    std::fprintf(stderr,
+                 "PostProcess: a filter run is already in progress; \"%s\" was not started\n",
                  get_name().c_str());
     // When this very filter is the one running, its own run's outcome stands.
     if (holder != this) m_last_run_failed.store(true);
@@ -227,7 +233,8 @@ bool PostProcess::process(const void* /*arg*/) {
   prepare_for_process();
   for (int pass = 0; pass < get_num_passes(); ++pass) {
     before_pass(pass);
-    if (m_traversal.load() != Traversal::Fast || !process_pass_fast(pass, out)) process_pass_plain(pass, out);
+    if (m_traversal.load() != Traversal::Fast || !process_pass_fast(pass, out))
+      process_pass_plain(pass, out);
     copy_back(pass, out);
     after_pass(pass);
   }
@@ -267,7 +274,8 @@ ImageRef PostProcess::RotateImage(const ImageRef& image, int angle) {
       bitmap->translateCTM(static_cast<float>(h), 0.0f);
     else
       bitmap->translateCTM(0.0f, static_cast<float>(w));
-    bitmap->rotateCTM(static_cast<float>(radians(static_cast<double>(static_cast<float>(angle) * 90.0f))));
+    bitmap->rotateCTM(
+        static_cast<float>(radians(static_cast<double>(static_cast<float>(angle) * 90.0f))));
   } else if (angle == 2) {
     bitmap = CreateARGBBitmapContext(w, h);
     if (!bitmap) return nullptr;

@@ -23,7 +23,8 @@ std::unique_ptr<PostProcess> make(void* owner) {
   return filter;
 }
 
-PostProcess* findIn(const std::vector<std::unique_ptr<PostProcess>>& list, const std::string& name) {
+PostProcess* findIn(const std::vector<std::unique_ptr<PostProcess>>& list,
+                    const std::string& name) {
   for (const auto& filter : list) {
     if (filter->get_name() == name) return filter.get();
   }
@@ -49,7 +50,9 @@ FilterCatalogue::FilterCatalogue(void* owner) {
 
 FilterCatalogue::~FilterCatalogue() = default;
 
-PostProcess* FilterCatalogue::get_pp_with_name(const std::string& name) const { return findIn(m_pp, name); }
+PostProcess* FilterCatalogue::get_pp_with_name(const std::string& name) const {
+  return findIn(m_pp, name);
+}
 
 std::set<std::string> FilterCatalogue::get_pp_names() const {
   std::set<std::string> names;
@@ -74,7 +77,9 @@ PostProcess* FilterCatalogue::findAnyFilter(const std::string& name) const {
   return findIn(m_library, name);
 }
 
-bool FilterCatalogue::isLibraryFilter(const std::string& name) const { return findIn(m_library, name) != nullptr; }
+bool FilterCatalogue::isLibraryFilter(const std::string& name) const {
+  return findIn(m_library, name) != nullptr;
+}
 
 void FilterCatalogue::set_max_res(int max_res) {
   for (const auto& filter : m_pp) filter->set_max_res(max_res);

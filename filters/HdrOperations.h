@@ -16,7 +16,8 @@ namespace glowsnap::hdr {
 // can differ in the last bit); black outside the image.
 inline rgb_color get_pixel_copy(int x, int y) {
   if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
-    const std::uint8_t* p = gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
+    const std::uint8_t* p =
+        gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
     return {static_cast<float>(p[1]) / 255.0f, static_cast<float>(p[2]) / 255.0f,
             static_cast<float>(p[3]) / 255.0f};
   }
@@ -29,7 +30,8 @@ inline rgb_color get_pixel_copy(int x, int y) {
 // get_pixel_copy; the two stay separate because they are written apart.
 inline rgb_color read_snapshot_inline(int x, int y) {
   if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
-    const std::uint8_t* p = gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
+    const std::uint8_t* p =
+        gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
     return {static_cast<float>(p[1] / 255.0), static_cast<float>(p[2] / 255.0),
             static_cast<float>(p[3] / 255.0)};
   }

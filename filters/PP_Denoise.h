@@ -42,7 +42,8 @@ class PP_Denoise : public PostProcessFilter<PP_Denoise> {
       }
     }
     // The pixel itself is in its window and always passes, so no count is 0.
-    return {sum.r / static_cast<float>(nr), sum.g / static_cast<float>(ng), sum.b / static_cast<float>(nb)};
+    return {sum.r / static_cast<float>(nr), sum.g / static_cast<float>(ng),
+            sum.b / static_cast<float>(nb)};
   }
 };
 

@@ -42,11 +42,13 @@ void PP_FlashLow::build_gamma_distrib_table() {
       const float x3 = ::powf(x, 3.0f);
       const double x4 = static_cast<double>(::powf(x, 4.0f));
       const double x5 = static_cast<double>(::powf(x, 5.0f));
-      const double n = ((((530820000.0 * X + 1678150000.0) + -5417240.0 * x2) + static_cast<double>(x3 * 19094.0f)) +
+      const double n = ((((530820000.0 * X + 1678150000.0) + -5417240.0 * x2) +
+                         static_cast<double>(x3 * 19094.0f)) +
                         -27.4195 * x4) +
                        0.013205 * x5;
       const double d =
-          ((((-3554100.0) * X + 206322000.0) + 58260.9 * x2) + -360.368 * static_cast<double>(x3)) + x4;
+          ((((-3554100.0) * X + 206322000.0) + 58260.9 * x2) + -360.368 * static_cast<double>(x3)) +
+          x4;
       g_gamma_distrib_table[i][w] = ((n / d) / W) * 0.00390625;
     }
   }

@@ -34,10 +34,12 @@ class PP_FlashLow : public PostProcessFilter<PP_FlashLow> {
     const std::int32_t cur_g = p[2];
     const std::int32_t cur_b = p[3];
 
-    const float pixel_intensivity = static_cast<float>(
-        static_cast<double>(cur_r) * 0.3 + static_cast<double>(cur_g) * 0.59 + static_cast<double>(cur_b) * 0.11);
+    const float pixel_intensivity =
+        static_cast<float>(static_cast<double>(cur_r) * 0.3 + static_cast<double>(cur_g) * 0.59 +
+                           static_cast<double>(cur_b) * 0.11);
     const double shadows_distrib_res =
-        g_gamma_distrib_table[row_index(std::lround(pixel_intensivity))][row_index(std::lround(m_sld_shadows_tonal_width))];
+        g_gamma_distrib_table[row_index(std::lround(pixel_intensivity))]
+                             [row_index(std::lround(m_sld_shadows_tonal_width))];
     const float highlights_distrib_res = static_cast<float>(
         g_gamma_distrib_table[row_index(std::lround(255.0f - pixel_intensivity))]
                              [row_index(std::lround(m_sld_highlights_tonal_width))]);

@@ -40,9 +40,12 @@ class PP_HDR2 : public PostProcessFilter<PP_HDR2> {
         // the logarithm finite where the mask is black.
         const double glow = static_cast<double>(0.7f);
         rgb_color t;
-        t.r = static_cast<float>(static_cast<double>(s.r * 0.6f) + std::exp(std::log(static_cast<double>(m.r) + 0.001)) * glow);
-        t.g = static_cast<float>(static_cast<double>(s.g * 0.6f) + std::exp(std::log(static_cast<double>(m.g) + 0.001)) * glow);
-        t.b = static_cast<float>(static_cast<double>(s.b * 0.6f) + std::exp(std::log(static_cast<double>(m.b) + 0.001)) * glow);
+        t.r = static_cast<float>(static_cast<double>(s.r * 0.6f) +
+                                 std::exp(std::log(static_cast<double>(m.r) + 0.001)) * glow);
+        t.g = static_cast<float>(static_cast<double>(s.g * 0.6f) +
+                                 std::exp(std::log(static_cast<double>(m.g) + 0.001)) * glow);
+        t.b = static_cast<float>(static_cast<double>(s.b * 0.6f) +
+                                 std::exp(std::log(static_cast<double>(m.b) + 0.001)) * glow);
         po = do_saturation(t.r, t.g, t.b, 2.0f);
         break;
       }

@@ -25,8 +25,9 @@ class PP_HDR4 : public PostProcessFilter<PP_HDR4> {
       case 0: {
         copy_data_x(x, y);
         const rgb_color p = get_pixel(x, y);
-        const float l = static_cast<float>(static_cast<double>(p.r) * 0.299 + static_cast<double>(p.g) * 0.587 +
-                                           static_cast<double>(p.b) * 0.114);
+        const float l =
+            static_cast<float>(static_cast<double>(p.r) * 0.299 + static_cast<double>(p.g) * 0.587 +
+                               static_cast<double>(p.b) * 0.114);
         const float v = 1.0f - l;
         po = {v, v, v};
         break;

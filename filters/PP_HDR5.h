@@ -38,9 +38,12 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
       case 4: {
         const rgb_color b = hdr::filter_contrast(get_pixel(x, y), 0.7f);
         const rgb_color s = hdr::read_snapshot_inline(x, y);
-        po.r = static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.r, b.r)) * 1.2);
-        po.g = static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.g, b.g)) * 1.2);
-        po.b = static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.b, b.b)) * 1.2);
+        po.r =
+            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.r, b.r)) * 1.2);
+        po.g =
+            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.g, b.g)) * 1.2);
+        po.b =
+            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.b, b.b)) * 1.2);
         break;
       }
       case 5: {

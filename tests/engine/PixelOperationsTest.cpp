@@ -19,7 +19,8 @@ class ScopedBuffer {
       : bytes_(static_cast<std::size_t>(w) * h * 4) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
-        for (int c = 0; c < 4; ++c) bytes_[(static_cast<std::size_t>(y) * w + x) * 4 + c] = fn(x, y, c);
+        for (int c = 0; c < 4; ++c)
+          bytes_[(static_cast<std::size_t>(y) * w + x) * 4 + c] = fn(x, y, c);
     gp_data = bytes_.data();
     g_width = w;
     g_height = h;
@@ -54,7 +55,10 @@ TEST(PixelOperations, BlurReadsTruncatedNeighbourCoordinates) {
   auto columnWeight = [](int x) { return x == 7 ? 1 : x == 10 ? 3 : x == 12 ? 9 : 0; };
   ScopedBuffer buffer(20, 20, [&](int x, int y, int channel) -> std::uint8_t {
     if (channel != 1) return 255;
-    return static_cast<std::uint8_t>(columnWeight(x) + 20 * (y == 7 ? 1 : y == 10 ? 2 : y == 12 ? 4 : 0));
+    return static_cast<std::uint8_t>(columnWeight(x) + 20 * (y == 7    ? 1
+                                                             : y == 10 ? 2
+                                                             : y == 12 ? 4
+                                                                       : 0));
   });
   // Columns 7, 10, 12 × rows 7, 10, 12 without the centre (10, 10):
   // columns: 7 three times, 10 twice, 12 three times; rows likewise.
@@ -67,7 +71,9 @@ TEST(PixelOperations, BlurReadsTruncatedNeighbourCoordinates) {
 TEST(PixelOperations, RadiusOnePointOneReachesTwoLeftAndOneRight) {
   // Red marks the column, green the row.
   ScopedBuffer buffer(10, 10, [](int x, int y, int channel) -> std::uint8_t {
-    return channel == 1 ? static_cast<std::uint8_t>(x * 20) : channel == 2 ? static_cast<std::uint8_t>(y * 20) : 255;
+    return channel == 1   ? static_cast<std::uint8_t>(x * 20)
+           : channel == 2 ? static_cast<std::uint8_t>(y * 20)
+                          : 255;
   });
   // At x = 5: columns 3 (three times), 5 (twice), 6 (three times).
   const rgb_color c = do_blur(5, 5, 1.1f);
@@ -96,18 +102,23 @@ TEST(PixelOperations, EdgeDetectionIsZeroWhenFlatPositiveAtBordersAndAtMostOne) 
 
 TEST(PixelOperations, EdgeDetectionMatchesTheSobelSumOfAStep) {
   // Left half black, right half white: at the step the gradient is 4·1 in x.
-  ScopedBuffer buffer(10, 10, [](int x, int, int channel) -> std::uint8_t { return channel == 0 || x >= 5 ? 255 : 0; });
+  ScopedBuffer buffer(10, 10, [](int x, int, int channel) -> std::uint8_t {
+    return channel == 0 || x >= 5 ? 255 : 0;
+  });
   EXPECT_EQ(do_edge_detection(4, 5, 1.0f, false, 0.0f, 0.0f), 1.0f);
   EXPECT_EQ(do_edge_detection(2, 5, 1.0f, false, 0.0f, 0.0f), 0.0f);
   // A quarter-strength step: grey 64 against black gives 4·64/255 > 1 too,
   // grey 16 gives 4·16/255.
-  ScopedBuffer faint(10, 10, [](int x, int, int channel) -> std::uint8_t { return channel == 0 ? 255 : x >= 5 ? 16 : 0; });
+  ScopedBuffer faint(10, 10, [](int x, int, int channel) -> std::uint8_t {
+    return channel == 0 ? 255 : x >= 5 ? 16 : 0;
+  });
   const float l = 16.0f * (1.0f / 255.0f);
   EXPECT_FLOAT_EQ(do_edge_detection(4, 5, 1.0f, false, 0.0f, 0.0f), 4.0f * l);
 }
 
 TEST(PixelOperations, GreyReaderIsTheMeanAndBlackOutside) {
-  ScopedBuffer buffer(4, 4, [](int, int, int channel) -> std::uint8_t { return channel == 1 ? 255 : 0; });
+  ScopedBuffer buffer(4, 4,
+                      [](int, int, int channel) -> std::uint8_t { return channel == 1 ? 255 : 0; });
   EXPECT_EQ(get_pixel_bw(1, 1), 1.0f / 3.0f);
   EXPECT_EQ(get_pixel_bw(-1, 0), 0.0f);
   EXPECT_EQ(get_pixel_bw(4, 0), 0.0f);
@@ -130,7 +141,8 @@ TEST(PixelOperations, SaturationWeightsAddUpTo103) {
 
 TEST(PixelOperations, OverlayBranches) {
   // a = 0.5 takes the second branch and gives the blend value back.
-  for (float b : {0.0f, 0.25f, 0.8f, 1.0f}) EXPECT_FLOAT_EQ(blend_overlay({0.5f, 0.5f, 0.5f}, {b, b, b}).r, b);
+  for (float b : {0.0f, 0.25f, 0.8f, 1.0f})
+    EXPECT_FLOAT_EQ(blend_overlay({0.5f, 0.5f, 0.5f}, {b, b, b}).r, b);
   const rgb_color low = blend_overlay({0.25f, 0.0f, 0.49f}, {0.5f, 1.0f, 1.0f});
   EXPECT_EQ(low.r, 0.25f);
   EXPECT_EQ(low.g, 0.0f);

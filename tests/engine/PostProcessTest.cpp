@@ -91,11 +91,12 @@ TEST_P(PostProcessFit, WorkingSizeIsFittedAndNeverEnlarged) {
   EXPECT_EQ(rec.result->height(), c.h);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PostProcessFit,
-                         ::testing::Values(FitCase{1200, 1600, 800, 600, 800}, FitCase{1600, 1200, 800, 800, 600},
-                                           FitCase{1000, 1000, 800, 800, 800}, FitCase{1000, 1500, 800, 533, 800},
-                                           FitCase{640, 480, 800, 640, 480}, FitCase{300, 200, 320, 300, 200},
-                                           FitCase{333, 1000, 320, 106, 320}));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, PostProcessFit,
+    ::testing::Values(FitCase{1200, 1600, 800, 600, 800}, FitCase{1600, 1200, 800, 800, 600},
+                      FitCase{1000, 1000, 800, 800, 800}, FitCase{1000, 1500, 800, 533, 800},
+                      FitCase{640, 480, 800, 640, 480}, FitCase{300, 200, 320, 300, 200},
+                      FitCase{333, 1000, 320, 106, 320}));
 
 TEST(PostProcessStore, ClampsAndTruncates) {
   LambdaFilter filter(1, [](int x, int, int) -> rgb_color {
@@ -113,7 +114,9 @@ TEST(PostProcessStore, ClampsAndTruncates) {
 }
 
 TEST(PostProcessStore, NotANumberStoresAsZero) {
-  LambdaFilter filter(1, [](int, int, int) -> rgb_color { return {std::nanf(""), 0.5f, -std::nanf("")}; });
+  LambdaFilter filter(1, [](int, int, int) -> rgb_color {
+    return {std::nanf(""), 0.5f, -std::nanf("")};
+  });
   auto rec = runFilterOnWorker(filter, test::solidImage(2, 2, {255, 9, 9, 9}));
   ASSERT_TRUE(rec.result);
   EXPECT_EQ(pixelAt(*rec.result, 1, 1), (Argb{255, 0, 127, 0}));
@@ -171,7 +174,8 @@ TEST(PostProcessPasses, AlphaIsCarriedThroughEveryPass) {
   auto rec = runFilterOnWorker(filter, source);
   ASSERT_TRUE(rec.result);
   for (int y = 0; y < 17; ++y)
-    for (int x = 0; x < 23; ++x) ASSERT_EQ(pixelAt(*rec.result, x, y).a, pixelAt(*source, x, y).a) << x << "," << y;
+    for (int x = 0; x < 23; ++x)
+      ASSERT_EQ(pixelAt(*rec.result, x, y).a, pixelAt(*source, x, y).a) << x << "," << y;
 }
 
 TEST(PostProcessPasses, SecondPassSeesTheQuantisedOutputOfTheFirstEverywhere) {
@@ -229,8 +233,8 @@ class HookRecorder : public PostProcess {
 TEST(PostProcessPasses, HooksRunInOrderAndThePassCountIsAskedEachTime) {
   HookRecorder filter;
   auto rec = runFilterOnWorker(filter, test::solidImage(2, 2, {255, 1, 1, 1}));
-  EXPECT_EQ(filter.calls, (std::vector<std::string>{"prepare", "before 0", "pixel 0", "after 0", "before 1",
-                                                    "pixel 1", "after 1", "ended"}));
+  EXPECT_EQ(filter.calls, (std::vector<std::string>{"prepare", "before 0", "pixel 0", "after 0",
+                                                    "before 1", "pixel 1", "after 1", "ended"}));
   // T was fixed at the start for 3 passes: after 2 the last report is 50.
   EXPECT_EQ(rec.progress.back(), "50.000000");
 }
@@ -238,9 +242,10 @@ TEST(PostProcessPasses, HooksRunInOrderAndThePassCountIsAskedEachTime) {
 TEST(PostProcessProgress, Sequence120x120) {
   PostProcess filter;
   auto rec = runFilterOnWorker(filter, test::solidImage(120, 120, {255, 1, 2, 3}));
-  EXPECT_EQ(rec.events, (std::vector<std::string>{"progressChanged 0.000000", "progressChanged 0.000000",
-                                                  "progressChanged 25.000000", "progressChanged 50.000000",
-                                                  "progressChanged 75.000000", "searchEnd"}));
+  EXPECT_EQ(rec.events,
+            (std::vector<std::string>{"progressChanged 0.000000", "progressChanged 0.000000",
+                                      "progressChanged 25.000000", "progressChanged 50.000000",
+                                      "progressChanged 75.000000", "searchEnd"}));
   EXPECT_TRUE(rec.allOnMainThread);
   EXPECT_EQ(filter.get_complete_precent(), 75);
 }
@@ -248,8 +253,9 @@ TEST(PostProcessProgress, Sequence120x120) {
 TEST(PostProcessProgress, Sequence180x120CountsTheHeightPerColumn) {
   PostProcess filter;
   auto rec = runFilterOnWorker(filter, test::solidImage(180, 120, {255, 1, 2, 3}));
-  EXPECT_EQ(rec.progress, (std::vector<std::string>{"0.000000", "0.000000", "16.666668", "33.333336", "50.000000",
-                                                    "66.666672", "83.333328"}));
+  EXPECT_EQ(rec.progress,
+            (std::vector<std::string>{"0.000000", "0.000000", "16.666668", "33.333336", "50.000000",
+                                      "66.666672", "83.333328"}));
   EXPECT_EQ(rec.searchEndCount, 1);
   EXPECT_EQ(rec.events.back(), "searchEnd");
 }
@@ -283,8 +289,8 @@ TEST(PostProcessProgress, RunOnTheMainThreadPostsDirectly) {
   EXPECT_TRUE(filter.process());
   center.removeObserver(t1);
   center.removeObserver(t2);
-  EXPECT_EQ(seen, (std::vector<std::string>{"0.000000", "0.000000", "25.000000", "50.000000", "75.000000",
-                                            "searchEnd"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"0.000000", "0.000000", "25.000000", "50.000000",
+                                            "75.000000", "searchEnd"}));
 }
 
 TEST(PostProcessFailure, NoWorkingBitmapPostsNothingAndIsReported) {
@@ -342,7 +348,8 @@ TEST(PostProcessConcurrency, SecondRunWhileOneIsInProgressIsRefused) {
     if (attempted || std::any_cast<std::string>(n.object) != "25.000000") return;
     attempted = true;
     EXPECT_TRUE(PostProcess::is_run_in_progress());
-    auto nested = center.addObserver("", nullptr, [&](const Notification&) { ++nestedNotifications; });
+    auto nested =
+        center.addObserver("", nullptr, [&](const Notification&) { ++nestedNotifications; });
     testing::internal::CaptureStderr();
     secondResult = second.process();
     first.prepare(photo);
@@ -408,7 +415,9 @@ TEST(PostProcessResult, ResultIsKeptUntilTheNextRunAndTraversalsAgree) {
 
 TEST(PostProcessRotate, QuarterAndHalfTurns) {
   // 3 × 2 with a distinct red value per pixel: 10·x + y.
-  ImageRef src = imageFrom(3, 2, [](int x, int y) { return Argb{255, static_cast<std::uint8_t>(10 * x + y), 0, 0}; });
+  ImageRef src = imageFrom(3, 2, [](int x, int y) {
+    return Argb{255, static_cast<std::uint8_t>(10 * x + y), 0, 0};
+  });
   ImageRef ccw = PostProcess::RotateImage(src, 1);
   ImageRef cw = PostProcess::RotateImage(src, -1);
   ImageRef half = PostProcess::RotateImage(src, 2);

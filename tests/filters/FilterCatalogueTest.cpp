@@ -14,8 +14,9 @@ namespace {
 TEST(FilterCatalogue, EightFiltersInTheirFixedOrder) {
   int owner = 0;
   FilterCatalogue catalogue(&owner);
-  const std::vector<std::string> expected = {"HDR Classic",     "HDR Color+",     "Bloom",         "HDR Night mode",
-                                             "Art Contour HDR", "Soft Edges HDR", "More Contrast", "More Colors"};
+  const std::vector<std::string> expected = {"HDR Classic",    "HDR Color+",      "Bloom",
+                                             "HDR Night mode", "Art Contour HDR", "Soft Edges HDR",
+                                             "More Contrast",  "More Colors"};
   EXPECT_EQ(catalogue.offeredNames(), expected);
   const std::vector<int> passes = {4, 6, 6, 6, 6, 6, 1, 1};
   ASSERT_EQ(catalogue.filters().size(), 8u);
@@ -49,7 +50,8 @@ TEST(FilterCatalogue, LookUpIsExactAndOffersNoLibraryFilter) {
     EXPECT_TRUE(catalogue.isLibraryFilter(name));
     EXPECT_EQ(catalogue.get_pp_names().count(name), 0u);
   }
-  EXPECT_EQ(catalogue.libraryFilterNames(), (std::vector<std::string>{"Denoise", "Normalize", "Flash Low"}));
+  EXPECT_EQ(catalogue.libraryFilterNames(),
+            (std::vector<std::string>{"Denoise", "Normalize", "Flash Low"}));
   EXPECT_EQ(catalogue.findAnyFilter("More Colors"), catalogue.get_pp_with_name("More Colors"));
   EXPECT_FALSE(catalogue.isLibraryFilter("More Colors"));
   EXPECT_EQ(catalogue.findAnyFilter("flash low"), nullptr);

@@ -72,7 +72,8 @@ std::vector<std::uint8_t> replayPasses(const Image& image, Hook betweenPasses) {
 
 template <typename Filter>
 std::vector<std::uint8_t> replayPasses(const Image& image) {
-  return replayPasses<Filter>(image, [](int, std::vector<std::uint8_t>&, std::vector<std::uint8_t>&) {});
+  return replayPasses<Filter>(image,
+                              [](int, std::vector<std::uint8_t>&, std::vector<std::uint8_t>&) {});
 }
 
 }  // namespace glowsnap::test

@@ -20,12 +20,12 @@
 namespace glowsnap::test {
 
 struct EngineRunRecord {
-  bool processReturned = false;         // process()'s return value
-  std::vector<std::string> progress;    // objects of "progressChanged", in order
+  bool processReturned = false;       // process()'s return value
+  std::vector<std::string> progress;  // objects of "progressChanged", in order
   int searchEndCount = 0;
-  bool allOnMainThread = true;    // every notification arrived on the main thread
-  std::vector<std::string> events;      // "progressChanged <text>" / "searchEnd", in order
-  ImageRef result;                      // get_result() taken while handling "searchEnd"
+  bool allOnMainThread = true;      // every notification arrived on the main thread
+  std::vector<std::string> events;  // "progressChanged <text>" / "searchEnd", in order
+  ImageRef result;                  // get_result() taken while handling "searchEnd"
 };
 
 // Prepares filter with image and runs it on a worker thread until the run
@@ -33,20 +33,21 @@ struct EngineRunRecord {
 inline EngineRunRecord runFilterOnWorker(PostProcess& filter, const ImageRef& image) {
   EngineRunRecord record;
   auto& center = NotificationCenter::defaultCenter();
-  auto progressToken = center.addObserver(PostProcess::kProgressChangedNotification, nullptr,
-                                          [&](const Notification& n) {
-                                            if (!isMainThread()) record.allOnMainThread = false;
-                                            const auto* text = std::any_cast<std::string>(&n.object);
-                                            const std::string value = text ? *text : std::string("<no text>");
-                                            record.progress.push_back(value);
-                                            record.events.push_back("progressChanged " + value);
-                                          });
-  auto endToken = center.addObserver(PostProcess::kSearchEndNotification, nullptr, [&](const Notification&) {
-    if (!isMainThread()) record.allOnMainThread = false;
-    ++record.searchEndCount;
-    record.events.push_back("searchEnd");
-    record.result = filter.get_result();
-  });
+  auto progressToken = center.addObserver(
+      PostProcess::kProgressChangedNotification, nullptr, [&](const Notification& n) {
+        if (!isMainThread()) record.allOnMainThread = false;
+        const auto* text = std::any_cast<std::string>(&n.object);
+        const std::string value = text ? *text : std::string("<no text>");
+        record.progress.push_back(value);
+        record.events.push_back("progressChanged " + value);
+      });
+  auto endToken =
+      center.addObserver(PostProcess::kSearchEndNotification, nullptr, [&](const Notification&) {
+        if (!isMainThread()) record.allOnMainThread = false;
+        ++record.searchEndCount;
+        record.events.push_back("searchEnd");
+        record.result = filter.get_result();
+      });
 
   filter.prepare(image);
   bool done = false;  // touched only on the main thread
