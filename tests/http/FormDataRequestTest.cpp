@@ -1,0 +1,135 @@
+// Form bodies byte for byte, in memory and on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "http/FormDataRequest.h"
+#include "http/TestEnvironment.h"
+#include "support/TestSupport.h"
+
+namespace glowsnap::test {
+namespace {
+
+std::string bodyOf(FormDataRequest& r) {
+  r.buildPostBody();
+  if (r.postBodyFilePath()) {
+    std::ifstream in(*r.postBodyFilePath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return r.postBody() ? stringFromBytes(*r.postBody()) : std::string();
+}
+
+std::shared_ptr<FormDataRequest> form() {
+  return FormDataRequest::requestWithURL(URL::parse("http://example.invalid/api/upload"));
+}
+
+TEST(FormDataRequest, TheFourteenLineExample) {
+  auto r = form();
+  r->setPostValue("1", "a");
+  r->setPostValue("2", "b");
+  r->setData(bytesFromString("\x01\x02part"), "media");
+  EXPECT_EQ(r->requestMethod(), "POST");
+  std::string expected =
+      "--0xKhTmLbOuNdArY\r\n"
+      "Content-Disposition: form-data; name=\"a\"\r\n"
+      "\r\n"
+      "1\r\n"
+      "--0xKhTmLbOuNdArY\r\n"
+      "Content-Disposition: form-data; name=\"b\"\r\n"
+      "\r\n"
+      "2\r\n"
+      "--0xKhTmLbOuNdArY\r\n"
+      "Content-Disposition: form-data; name=\"media\"; filename=\"file\"\r\n"
+      "Content-Type: application/octet-stream\r\n"
+      "\r\n"
+      "\x01\x02part\r\n"
+      "--0xKhTmLbOuNdArY--\r\n";
+  EXPECT_EQ(bodyOf(*r), expected);
+  // A data part puts the body into a temporary file of the request's own.
+  EXPECT_TRUE(r->shouldStreamPostDataFromDisk());
+  EXPECT_TRUE(r->didCreateTemporaryPostDataFile());
+  EXPECT_EQ(r->requestHeaders()->at("Content-Type"),
+            "multipart/form-data; boundary=0xKhTmLbOuNdArY");
+  EXPECT_EQ(r->requestHeaders()->at("Content-Length"), std::to_string(expected.size()));
+  std::string path = *r->postBodyFilePath();
+  r.reset();
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(FormDataRequest, TextFieldsOnlyStayInMemory) {
+  auto r = form();
+  r->setPostValue("x", "name");
+  r->setPostValue("y", "name");  // replaces
+  r->setPostValue(42, "answer");
+  r->setPostValue("gone", "removed");
+  r->setPostValue(std::nullopt, "removed");
+  EXPECT_EQ(bodyOf(*r),
+            "--0xKhTmLbOuNdArY\r\n"
+            "Content-Disposition: form-data; name=\"answer\"\r\n\r\n42\r\n"
+            "--0xKhTmLbOuNdArY\r\n"
+            "Content-Disposition: form-data; name=\"name\"\r\n\r\ny\r\n"
+            "--0xKhTmLbOuNdArY--\r\n");
+  EXPECT_FALSE(r->postBodyFilePath().has_value());
+}
+
+TEST(FormDataRequest, OneDataPartAlone) {
+  auto r = form();
+  r->setData(bytesFromString("jpeg"), std::string("photo.jpg"), std::string("image/jpeg"), "p");
+  EXPECT_EQ(bodyOf(*r),
+            "--0xKhTmLbOuNdArY\r\n"
+            "Content-Disposition: form-data; name=\"p\"; filename=\"photo.jpg\"\r\n"
+            "Content-Type: image/jpeg\r\n\r\njpeg\r\n"
+            "--0xKhTmLbOuNdArY--\r\n");
+}
+
+TEST(FormDataRequest, NamesCannotBreakTheBody) {
+  auto r = form();
+  r->setPostValue("v", "a\"b\r\nc");
+  r->setData(bytesFromString("d"), std::string("x\".jpg\r\nX-Injected: 1"), std::nullopt, "f");
+  std::string body = bodyOf(*r);
+  EXPECT_NE(body.find("name=\"a%22b%0D%0Ac\"\r\n"), std::string::npos);
+  EXPECT_NE(body.find("filename=\"x%22.jpg%0D%0AX-Injected: 1\"\r\n"), std::string::npos);
+  EXPECT_EQ(body.find("\r\nX-Injected"), std::string::npos);
+}
+
+TEST(FormDataRequest, FilePartsAreCopiedFromDisk) {
+  TempDir dir;
+  std::string content(600000, 'q');
+  std::ofstream(dir / "big.bin", std::ios::binary) << content;
+  auto r = form();
+  r->setFile((dir / "big.bin").string(), "upload");
+  std::string body = bodyOf(*r);
+  EXPECT_EQ(body,
+            "--0xKhTmLbOuNdArY\r\n"
+            "Content-Disposition: form-data; name=\"upload\"; filename=\"big.bin\"\r\n"
+            "Content-Type: application/octet-stream\r\n\r\n" +
+                content + "\r\n--0xKhTmLbOuNdArY--\r\n");
+}
+
+TEST(FormDataRequest, MissingFileFailsAtOnceWithCode6) {
+  TempDir dir;
+  RecordingDelegate delegate;
+  auto r = form();
+  r->setDelegate(&delegate);
+  r->setFile((dir / "missing.jpg").string(), "upload");
+  ASSERT_NE(r->error(), nullptr);
+  EXPECT_EQ(r->error()->code, 6);
+  EXPECT_EQ(r->error()->description, "No file exists at " + (dir / "missing.jpg").string());
+  EXPECT_EQ(delegate.failed, 1);
+  ASSERT_TRUE(r->fileData().has_value());
+  EXPECT_EQ(r->fileData()->count("upload"), 1u);
+  r->setFile(dir.path().string(), "directory");
+  r->start();
+  EXPECT_EQ(delegate.failed, 1);
+}
+
+TEST(FormDataRequest, WithoutFieldsItIsAPlainRequest) {
+  auto r = form();
+  r->buildPostBody();
+  EXPECT_EQ(r->requestMethod(), "GET");
+  EXPECT_FALSE(r->requestHeaders().has_value());
+}
+
+}  // namespace
+}  // namespace glowsnap::test
