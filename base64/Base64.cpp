@@ -1,5 +1,7 @@
 #include "base64/Base64.h"
 
+#include <sys/mman.h>
+
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -298,6 +300,24 @@ bool isAscii(std::string_view text) {
   return any < 0x80;
 }
 
+// Results of many megabytes are written once, front to back, right after
+// they are allocated: asking for huge pages there saves the kernel one
+// page fault per 4 KiB, which costs more than the coding itself.
+template <typename Container>
+void allocateZeroed(Container& out, std::size_t size) {
+  constexpr std::size_t kHugePage = 2u << 20;
+  if (size >= 2 * kHugePage) {
+    out.reserve(size);
+    const auto begin = reinterpret_cast<std::uintptr_t>(out.data());
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (begin + size) & ~(kHugePage - 1);
+    if (last > first) {
+      ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+  }
+  out.resize(size, 0);
+}
+
 }  // namespace
 
 std::size_t Base64::encodedLength(std::size_t length, bool padded) {
@@ -479,7 +499,8 @@ std::optional<Container> Base64::baseEncode(const void* bytes, std::size_t lengt
   if (bytes == nullptr || length == 0) return std::nullopt;
   const std::size_t size = encodedLength(length, padded);
   if (size == 0) return std::nullopt;
-  Container out(size, 0);
+  Container out;
+  allocateZeroed(out, size);
   const std::size_t written =
       baseEncode(bytes, length, reinterpret_cast<char*>(out.data()), out.size(), charset, padded);
   if (written != size) {
@@ -493,7 +514,8 @@ std::optional<Base64::Bytes> Base64::baseDecode(const char* bytes, std::size_t l
                                                 const std::uint8_t* charset,
                                                 bool requirePadding) {
   if (bytes == nullptr || length == 0) return std::nullopt;
-  Bytes out(decodedCapacity(length), 0);
+  Bytes out;
+  allocateZeroed(out, decodedCapacity(length));
   const std::size_t written =
       baseDecode(bytes, length, out.data(), out.size(), charset, requirePadding);
   if (written == 0) return std::nullopt;
