@@ -319,5 +319,20 @@ TEST(Base64Test, RoundTripOfRandomInputsOfEveryLength) {
   }
 }
 
+TEST(Base64Test, LargeRoundTrip) {
+  // Large enough for the results to be allocated on huge pages.
+  Bytes data(6 << 20);
+  std::mt19937_64 rng(3);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng() >> 56);
+  const auto text = Base64::stringByEncodingData(data);
+  ASSERT_TRUE(text);
+  ASSERT_EQ(text->size(), (data.size() + 2) / 3 * 4);
+  EXPECT_EQ(text->substr(0, 8), *Base64::stringByEncodingBytes(data.data(), 6));
+  EXPECT_EQ(Base64::decodeString(*text), data);
+  const auto safe = Base64::webSafeEncodeData(data, false);
+  ASSERT_TRUE(safe);
+  EXPECT_EQ(Base64::webSafeDecodeData(*safe), data);
+}
+
 }  // namespace
 }  // namespace glowsnap
