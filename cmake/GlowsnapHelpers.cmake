@@ -51,6 +51,10 @@ endfunction()
 
 function(glowsnap_install_package)
   include(CMakePackageConfigHelpers)
+  set(GLOWSNAP_PACKAGE_NEEDS_QT FALSE)
+  if(TARGET glowsnap_qt)
+    set(GLOWSNAP_PACKAGE_NEEDS_QT TRUE)
+  endif()
   install(EXPORT GlowsnapTargets NAMESPACE glowsnap::
           DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Glowsnap)
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/GlowsnapConfig.cmake.in

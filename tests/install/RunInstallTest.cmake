@@ -1,0 +1,27 @@
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(rc)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+foreach(f bin/glowsnap include/glowsnap/engine/PostProcess.h
+          lib/cmake/Glowsnap/GlowsnapConfig.cmake share/glowsnap/samples/coffee.png)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer -G ${GENERATOR}
+                        -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+                RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "configuring a consumer of the installed package failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/consumer RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "building a consumer of the installed package failed")
+endif()
+execute_process(COMMAND ${WORK_DIR}/consumer/consumer RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(rc OR NOT out MATCHES "More Colors 2x1 ok")
+  message(FATAL_ERROR "the consumer did not run as expected: ${rc} ${out}")
+endif()
