@@ -101,13 +101,18 @@ std::vector<HTTPCookie> HTTPCookieStorage::cookiesForURL(const URL& url) {
 void HTTPCookieStorage::setCookieLocked(const HTTPCookie& cookie) {
   auto it = std::find_if(cookies_.begin(), cookies_.end(),
                          [&](const HTTPCookie& c) { return c.sameIdentity(cookie); });
-  HTTPCookie stored = cookie;
-  if (it != cookies_.end()) {
-    // A replaced cookie keeps its place in the order of creation.
-    stored.setCreationTime(it->creationTime());
-    cookies_.erase(it);
+  if (it == cookies_.end()) {
+    if (!cookie.isExpired()) cookies_.push_back(cookie);
+    return;
   }
-  if (!stored.isExpired()) cookies_.push_back(std::move(stored));
+  if (cookie.isExpired()) {
+    cookies_.erase(it);
+    return;
+  }
+  // A replaced cookie keeps its place in the order of creation.
+  auto created = it->creationTime();
+  *it = cookie;
+  it->setCreationTime(created);
 }
 
 void HTTPCookieStorage::setCookies(const std::vector<HTTPCookie>& cookies, const URL&,
