@@ -35,7 +35,12 @@ RunLoopDriver::~RunLoopDriver() = default;
 void RunLoopDriver::service() {
   if (servicing_) return;  // a handler that spins Qt's loop must not re-enter
   servicing_ = true;
-  RunLoop::main().processPending(RunLoop::kDefaultMode);
+  RunLoop& loop = RunLoop::main();
+  loop.processPending(RunLoop::kDefaultMode);
+  // processPending's final wait may consume the wake-up of work queued after
+  // it ran the queue; one more pass without waiting runs that work, and the
+  // loop signals itself again if anything is still left.
+  loop.runInMode(RunLoop::kDefaultMode, 0, false);
   servicing_ = false;
   rearm();
 }

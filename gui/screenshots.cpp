@@ -1,0 +1,83 @@
+// glowsnap-gui-screenshots: renders the real application's screens to PNG
+// files for the documentation: the main screen with a photo, the filter
+// list and a result. It drives the same controller as glowsnap-gui through
+// its handlers, with animations off, and waits for the run through Qt's
+// event loop. Usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "app/GlowsnapAppDelegate.h"
+#include "app/GlowsnapViewController.h"
+#include "platform/foundation/Defaults.h"
+#include "platform/qt/AlertView.h"
+#include "platform/qt/Animation.h"
+#include "platform/qt/RunLoopDriver.h"
+
+namespace {
+
+bool save(QWidget* window, const std::filesystem::path& file) {
+  QApplication::processEvents();
+  if (std::getenv("GLOWSNAP_SHOTS_DEBUG")) {
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+      if (w->objectName().startsWith("m_")) std::cerr << w->objectName().toStdString() << " vis=" << w->isVisible() << " hid=" << w->isHidden() << " geo=" << w->geometry().x() << "," << w->geometry().y() << "\n";
+    }
+  }
+  const QPixmap shot = window->grab();
+  if (!shot.save(QString::fromStdString(file.string()), "PNG")) {
+    std::cerr << "glowsnap-gui-screenshots: cannot write " << file << "\n";
+    return false;
+  }
+  std::cout << "wrote " << file.string() << "\n";
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE]\n";
+    return 2;
+  }
+  const std::filesystem::path photo = argv[1];
+  const std::filesystem::path out = argv[2];
+  setenv("QT_SCALE_FACTOR", argc > 3 ? argv[3] : "1.5", 1);
+  QApplication app(argc, argv);
+  glowsnap::RunLoopDriver driver;
+  glowsnap::Animation::setEnabled(false);
+  std::filesystem::create_directories(out);
+
+  glowsnap::Defaults settings(std::filesystem::temp_directory_path() / "glowsnap-screenshots-defaults.json");
+  settings.setBool(true, "do_not_show_info");
+  settings.setInteger(3, "num_runs");
+  settings.setInteger(2, "resolution");
+  glowsnap::GlowsnapAppDelegate delegate(settings);
+  delegate.applicationDidFinishLaunching();
+  glowsnap::AlertView::closeAll();
+  glowsnap::GlowsnapViewController* vc = delegate.viewController();
+  QWidget* window = delegate.window();
+
+  if (!delegate.openFile(photo)) {
+    std::cerr << "glowsnap-gui-screenshots: cannot open " << photo << "\n";
+    return 1;
+  }
+  vc->on_btn_select_pp();
+  bool ok = save(window, out / "filter-list.png");
+  vc->on_selected_pp("HDR Color+");
+  ok = save(window, out / "main.png") && ok;
+
+  vc->on_btn_do_pp();
+  QElapsedTimer timer;
+  timer.start();
+  while (vc->isRunInProgress() && timer.elapsed() < 120000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  if (vc->isRunInProgress() || !vc->result_iv()) {
+    std::cerr << "glowsnap-gui-screenshots: the filter run did not finish\n";
+    return 1;
+  }
+  ok = save(window, out / "result.png") && ok;
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,20 @@
+// The Qt tests need one QApplication for the whole run; it is made before
+// the first test and lives until the process ends.
+#include <QApplication>
+#include <cstdlib>
+
+#include "platform/qt/Animation.h"
+
+namespace {
+struct QtEnvironment {
+  QtEnvironment() {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "glowsnap-tests";
+    static char* argv[] = {name, nullptr};
+    app = new QApplication(argc, argv);
+  }
+  QApplication* app;
+};
+const QtEnvironment environment;
+}  // namespace
