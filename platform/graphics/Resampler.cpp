@@ -43,8 +43,8 @@ struct AxisFilter {
     if (!(hi - lo > 0)) return;
     s = (e1 - e0) / srcN;
     t = e0;
-    const int k0 = static_cast<int>(std::max(0.0, std::floor(lo)));
-    const int k1 = static_cast<int>(std::min(static_cast<double>(destN), std::ceil(hi)));
+    const int k0 = static_cast<int>(std::clamp(std::floor(lo), 0.0, static_cast<double>(destN)));
+    const int k1 = static_cast<int>(std::clamp(std::ceil(hi), 0.0, static_cast<double>(destN)));
     if (k0 >= k1) return;
     first = k0;
     count = k1 - k0;
@@ -392,10 +392,11 @@ void drawGeneral(const Image& image, const Resampler::Map& m, std::uint8_t* canv
     minY = std::min(minY, y);
     maxY = std::max(maxY, y);
   }
-  const int x0 = static_cast<int>(std::max(0.0, std::floor(minX)));
-  const int x1 = static_cast<int>(std::min<double>(cw, std::ceil(maxX)));
-  const int y0 = static_cast<int>(std::max(0.0, std::floor(minY)));
-  const int y1 = static_cast<int>(std::min<double>(ch, std::ceil(maxY)));
+  auto within = [](double v, int n) { return static_cast<int>(std::clamp(v, 0.0, double(n))); };
+  const int x0 = within(std::floor(minX), cw);
+  const int x1 = within(std::ceil(maxX), cw);
+  const int y0 = within(std::floor(minY), ch);
+  const int y1 = within(std::ceil(maxY), ch);
   const double stretch = std::max(std::fabs(i00) + std::fabs(i01), std::fabs(i10) + std::fabs(i11));
   const int n = std::clamp(static_cast<int>(std::ceil(stretch)), 2, 8);
   const float perSample = 1.0f / static_cast<float>(n * n);
@@ -424,15 +425,23 @@ void drawGeneral(const Image& image, const Resampler::Map& m, std::uint8_t* canv
   }
 }
 
+// A map counts as axis-aligned when treating it so moves no image corner by
+// more than a hundredth of a pixel: single-precision sines and cosines of
+// quarter turns are not exactly zero.
+constexpr double kAxisTolerance = 0.01;
+
+bool keepsAxes(const Resampler::Map& m, int w, int h) {
+  return std::fabs(m.m01) * h + std::fabs(m.m10) * w < kAxisTolerance;
+}
+
+bool swapsAxes(const Resampler::Map& m, int w, int h) {
+  return std::fabs(m.m00) * w + std::fabs(m.m11) * h < kAxisTolerance;
+}
+
 }  // namespace
 
 bool Resampler::isAxisAligned(const Map& m, int w, int h) {
-  // A map counts as axis-aligned when treating it so moves no image corner
-  // by more than a hundredth of a pixel: single-precision sines of quarter
-  // turns are not exactly zero.
-  constexpr double kTolerance = 0.01;
-  if (std::fabs(m.m01) * h + std::fabs(m.m10) * w < kTolerance) return true;
-  return std::fabs(m.m00) * w + std::fabs(m.m11) * h < kTolerance;
+  return keepsAxes(m, w, h) || swapsAxes(m, w, h);
 }
 
 void Resampler::draw(const Image& image, const Map& m, std::uint8_t* canvas, int width,
@@ -440,15 +449,12 @@ void Resampler::draw(const Image& image, const Map& m, std::uint8_t* canvas, int
   if (!canvas || width <= 0 || height <= 0) return;
   for (double v : {m.m00, m.m01, m.m02, m.m10, m.m11, m.m12})
     if (!std::isfinite(v)) return;
-  const int w = image.width();
-  const int h = image.height();
-  if (std::fabs(m.m01) * h + std::fabs(m.m10) * w < 0.01) {
+  if (keepsAxes(m, image.width(), image.height()))
     drawSeparable(image, m, false, canvas, width, height);
-  } else if (std::fabs(m.m00) * w + std::fabs(m.m11) * h < 0.01) {
+  else if (swapsAxes(m, image.width(), image.height()))
     drawSeparable(image, m, true, canvas, width, height);
-  } else {
+  else
     drawGeneral(image, m, canvas, width, height);
-  }
 }
 
 }  // namespace glowsnap

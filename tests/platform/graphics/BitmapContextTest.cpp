@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "support/ImageCompare.h"
@@ -244,6 +245,24 @@ TEST(BitmapContext, AnyOtherTransformIsResampledToo) {
   EXPECT_EQ(pixelAt(*small, 10, 10), (Argb{255, 60, 120, 180}));
   EXPECT_EQ(pixelAt(*small, 0, 0), (Argb{0, 0, 0, 0}));
   EXPECT_EQ(pixelAt(*small, 19, 19), (Argb{0, 0, 0, 0}));
+}
+
+TEST(BitmapContext, AbsurdTransformsDrawSafely) {
+  auto photo = test::photoLikeImage(8, 8);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const AffineTransform& t :
+       {AffineTransform::makeScale(1e30f, 1e30f), AffineTransform::makeScale(1e-30f, 1e-30f),
+        AffineTransform::makeTranslation(1e20f, -1e20f), AffineTransform::makeScale(0, 1),
+        AffineTransform::makeScale(nan, 1), AffineTransform::makeTranslation(inf, 0),
+        AffineTransform::makeRotation(0.3f).scaled(1e25f, 1e-25f),
+        AffineTransform::makeTranslation(0.5f, 0.5f).scaled(1e-6f, 1e-6f)}) {
+    auto out = drawn(6, 6, *photo, Rect(0, 0, 8, 8), t);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->width(), 6);
+  }
+  auto huge = drawn(4, 4, *photo, Rect(0, 0, 1e9f, 1e9f));
+  EXPECT_EQ(pixelAt(*huge, 0, 0).a, 255);
 }
 
 TEST(BitmapContext, CTMOperationsComposeLikeTheTransforms) {

@@ -4,6 +4,7 @@
 
 #include <csetjmp>
 #include <fstream>
+#include <random>
 
 #include <libexif/exif-data.h>
 #include <png.h>
@@ -237,6 +238,35 @@ TEST(ImageIO, BadDataIsRefusedWithTheRightError) {
   auto flipped = png;
   flipped[png.size() / 2] ^= 0xFF;  // inside the image data: a CRC mismatch
   EXPECT_EQ(errorCode(decode(flipped)), kCorrupt);
+}
+
+TEST(ImageIO, RandomDamageNeverCrashesTheDecoders) {
+  // Deterministic damage: a few bytes changed and sometimes the end cut off.
+  // Every outcome is either a picture or an error of our domain.
+  const auto photo = test::photoLikeImage(40, 24, 10);
+  const std::vector<std::vector<std::uint8_t>> originals = {
+      jpegOf(*photo), jpegOf(*photo->withOrientation(Image::Right)), *encodePng(*photo),
+      *encodePng(*test::randomTranslucentImage(16, 16))};
+  std::mt19937 gen(2024);
+  int refused = 0;
+  for (const auto& original : originals) {
+    for (int round = 0; round < 150; ++round) {
+      auto data = original;
+      const int flips = 1 + static_cast<int>(gen() % 6);
+      for (int f = 0; f < flips; ++f) data[gen() % data.size()] = static_cast<std::uint8_t>(gen());
+      if (gen() % 3 == 0) data.resize(1 + gen() % data.size());
+      auto r = decode(data, 1u << 20);
+      if (!r.ok()) {
+        ++refused;
+        EXPECT_EQ(r.error().domain, kErrorDomain);
+        EXPECT_FALSE(r.error().description.empty());
+      } else {
+        EXPECT_EQ((*r)->pixels().size(),
+                  static_cast<std::size_t>((*r)->width()) * (*r)->height() * 4);
+      }
+    }
+  }
+  EXPECT_GT(refused, 0);
 }
 
 TEST(ImageIO, HugeDimensionsAreRefusedBeforeDecoding) {
