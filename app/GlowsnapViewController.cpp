@@ -442,16 +442,20 @@ void GlowsnapViewController::on_btn_do_pp() {
   if (m_progress.joinable()) m_progress.join();
   m_running = true;
   setBusy(true);
+  m_result_before = m_selected_pp->get_result();
+  const std::uint64_t serial = ++m_run_serial;
   auto done = std::make_shared<std::atomic<bool>>(false);
   m_worker_done = done;
   PostProcess* pp = m_selected_pp;
   std::weak_ptr<int> alive = m_alive;
-  m_progress = std::thread([this, pp, done, alive] {
+  m_progress = std::thread([this, pp, done, alive, serial] {
+    // A run that cannot make its working bitmap (or finds the pixel buffer
+    // taken) posts nothing; without this the spinner would never stop.
     const bool ok = pp->process();
     if (!ok) {
       performOnMainThread(
-          [this, alive] {
-            if (alive.lock()) run_failed();
+          [this, alive, serial] {
+            if (alive.lock() && serial == m_run_serial) run_failed();
           },
           false);
     }
@@ -484,22 +488,24 @@ void GlowsnapViewController::update_progress(const Notification& notification) {
 }
 
 void GlowsnapViewController::process_done(const Notification&) {
-  if (!m_running) return;  // only the end of this controller's run counts
-  m_outlets.m_progress_indicator->stopAnimating();
-  remove_result_iv();
+  // Only the end of this controller's run counts: its filter then holds a
+  // result made by that run.
+  if (!m_running) return;
   ImageRef result = m_selected_pp ? m_selected_pp->get_result() : nullptr;
+  if (!result || result == m_result_before) return;
+  m_result_before.reset();
   m_running = false;
   setBusy(false);
-  if (!result) {
-    run_failed();
-    return;
-  }
+  m_outlets.m_progress_indicator->stopAnimating();
+  remove_result_iv();
   m_result_iv = new ImageView(result);
   present_result();
 }
 
 void GlowsnapViewController::run_failed() {
+  if (!m_running) return;
   Outlets& o = m_outlets;
+  m_result_before.reset();
   m_running = false;
   setBusy(false);
   o.m_progress_indicator->stopAnimating();

@@ -193,6 +193,8 @@ class GlowsnapViewController : public AlertViewDelegate,
   std::shared_ptr<ActionSheet> m_sheet_save_options;
   std::unique_ptr<ImagePicker> m_picker;
   bool m_running = false;
+  std::uint64_t m_run_serial = 0;
+  ImageRef m_result_before;  // the filter's result before the run in progress
   bool m_observing = false;
   NotificationCenter::Token m_progress_token = 0;
   NotificationCenter::Token m_end_token = 0;
