@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/ApplyCommand.h"
+#include "cli/HttpCommand.h"
 #include "cli/ListCommand.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   glowsnap::cli::ListCommand::add(app, exitCode);
   glowsnap::cli::ApplyCommand::add(app, exitCode);
+  glowsnap::cli::HttpCommand::add(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,187 @@
+#include "cli/HttpCommand.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/ApplyCommand.h"
+#include "http/FormDataRequest.h"
+#include "http/HTTPRequest.h"
+
+namespace glowsnap::cli {
+namespace {
+
+struct HttpOptions {
+  std::string method;
+  std::vector<std::string> headers;
+  std::vector<std::string> data;
+  std::vector<std::string> form;
+  std::string output;
+  bool resume = false;
+  double timeout = 10.0;
+  bool noVerify = false;
+  bool include = false;
+  std::string progress = "none";
+  std::string url;
+};
+
+// A bar on stderr for the share of the body moved so far.
+class ProgressBar : public ProgressIndicator {
+ public:
+  explicit ProgressBar(const char* label) : label_(label) {}
+  ~ProgressBar() override {
+    if (shown_) std::fputc('\n', stderr);
+  }
+  bool respondsToSelector(const Selector& s) const override { return s == "setProgress:"; }
+  void setProgress(float value) override {
+    int percent = static_cast<int>(value * 100.0f);
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    if (shown_ && percent == last_) return;
+    last_ = percent;
+    shown_ = true;
+    int filled = percent * 40 / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_, std::string(filled, '#').c_str(),
+                 std::string(40 - filled, '.').c_str(), percent);
+    std::fflush(stderr);
+  }
+
+ private:
+  const char* label_;
+  int last_ = -1;
+  bool shown_ = false;
+};
+
+bool splitHeader(const std::string& text, std::string& name, std::string& value) {
+  auto colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  name = text.substr(0, colon);
+  value = text.substr(colon + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.erase(0, 1);
+  return true;
+}
+
+int run(const HttpOptions& o) {
+  HTTPRequest::setApplicationInfo({{"CFBundleName", "glowsnap"}, {"CFBundleVersion", "0.1.0"}});
+  std::optional<URL> url = URL::parse(o.url);
+  std::shared_ptr<HTTPRequest> request;
+  std::shared_ptr<FormDataRequest> form;
+  if (!o.form.empty()) {
+    form = FormDataRequest::requestWithURL(url);
+    request = form;
+  } else {
+    request = HTTPRequest::requestWithURL(url);
+  }
+  for (const auto& h : o.headers) {
+    std::string name, value;
+    if (!splitHeader(h, name, value)) {
+      std::fprintf(stderr, "glowsnap http: -H '%s': expected 'Name: value'\n", h.c_str());
+      return kExitUsage;
+    }
+    request->addRequestHeader(name, value);
+  }
+  for (const auto& f : o.form) {
+    auto eq = f.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::fprintf(stderr, "glowsnap http: -F '%s': expected name=value or name=@file\n",
+                   f.c_str());
+      return kExitUsage;
+    }
+    std::string name = f.substr(0, eq);
+    std::string value = f.substr(eq + 1);
+    if (!value.empty() && value[0] == '@')
+      form->setFile(value.substr(1), name);
+    else
+      form->setPostValue(value, name);
+  }
+  for (const auto& d : o.data) {
+    if (!d.empty() && d[0] == '@') {
+      // Sent straight from the caller's file, which the request never deletes.
+      request->setShouldStreamPostDataFromDisk(true);
+      request->setPostBodyFilePath(d.substr(1));
+    } else {
+      request->appendPostData(Bytes(d.begin(), d.end()));
+    }
+  }
+  if (!o.method.empty()) request->setRequestMethod(o.method);
+  if (!o.output.empty()) {
+    request->setDownloadDestinationPath(o.output);
+    if (o.resume) {
+      request->setAllowResumeForFileDownloads(true);
+      request->setTemporaryFileDownloadPath(o.output + ".part");
+    }
+  }
+  request->setTimeOutSeconds(o.timeout);
+  request->setValidatesSecureCertificate(!o.noVerify);
+  std::unique_ptr<ProgressBar> upload, download;
+  if (o.progress == "bar") {
+    upload = std::make_unique<ProgressBar>("upload  ");
+    download = std::make_unique<ProgressBar>("download");
+    if (request->postBodyFilePath() || request->postBody() || form)
+      request->setUploadProgressDelegate(upload.get());
+    request->setDownloadProgressDelegate(download.get());
+  }
+
+  request->start();
+  upload.reset();
+  download.reset();
+
+  if (auto error = request->error()) {
+    std::fprintf(stderr, "glowsnap http: %s: %s %d: %s\n", o.url.c_str(), error->domain.c_str(),
+                 error->code, error->description.c_str());
+    for (auto cause = error->underlying; cause; cause = cause->underlying)
+      std::fprintf(stderr, "  caused by %s %d: %s\n", cause->domain.c_str(), cause->code,
+                   cause->description.c_str());
+    return HttpCommand::kExitRequestFailedBase + error->code;
+  }
+  if (o.include) {
+    std::printf("HTTP %d\n", request->responseStatusCode());
+    if (request->responseHeaders())
+      for (const auto& [name, value] : *request->responseHeaders())
+        std::printf("%s: %s\n", name.c_str(), value.c_str());
+    std::printf("\n");
+  }
+  if (o.output.empty()) {
+    if (auto body = request->responseData()) {
+      std::fwrite(body->data(), 1, body->size(), stdout);
+    } else if (request->rawResponseData()) {
+      std::fprintf(stderr, "glowsnap http: %s: the compressed body could not be decoded\n",
+                   o.url.c_str());
+      return kExitOutput;
+    }
+  }
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+}  // namespace
+
+void HttpCommand::add(CLI::App& app, int& exitCode) {
+  auto o = std::make_shared<HttpOptions>();
+  auto* cmd = app.add_subcommand(
+      "http",
+      "Run one HTTP request with Glowsnap's own client and print the body (a diagnostic "
+      "tool in the manner of curl). On failure the exit status is 10 + the client's error "
+      "code (11 connection, 12 time-out, 13 authentication, 15 bad request, 18 file, 19 "
+      "redirects).");
+  cmd->add_option("-X,--request", o->method, "Method (default GET, or POST with a body)");
+  cmd->add_option("-H,--header", o->headers, "Header 'Name: value' (repeatable)");
+  cmd->add_option("-d,--data", o->data, "Body bytes, or @FILE to stream a file (repeatable)");
+  cmd->add_option("-F,--form", o->form,
+                  "Multipart field name=value, or name=@FILE for a file part (repeatable)");
+  cmd->add_option("-o,--output", o->output, "Write the body to FILE instead of stdout");
+  cmd->add_flag("--resume", o->resume, "With -o: resume from FILE.part with a Range request");
+  cmd->add_option("--timeout", o->timeout, "Seconds of inactivity before giving up (0: never)");
+  cmd->add_flag("--no-verify", o->noVerify, "Do not validate the server's TLS certificate");
+  cmd->add_flag("-i,--include", o->include, "Print the status and headers before the body");
+  cmd->add_option("--progress", o->progress, "Progress display")
+      ->check(CLI::IsMember({"bar", "none"}));
+  cmd->add_option("url", o->url, "http or https URL")->required();
+  cmd->callback([o, &exitCode] { exitCode = run(*o); });
+}
+
+}  // namespace glowsnap::cli
