@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "platform/foundation/RunLoop.h"
 
@@ -17,7 +19,49 @@ void reportInconsistency(const std::string& text) {
   std::fprintf(stderr, "NetworkReachability: %s\n", text.c_str());
 }
 
+std::mutex& liveMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::set<NetworkReachability*>& liveInstances() {
+  static std::set<NetworkReachability*> instances;
+  return instances;
+}
+
 }  // namespace
+
+// Made on a thread after its run loop, so destroyed before it at thread exit.
+struct ThreadExitWatch {
+  RunLoop* loop = nullptr;
+  std::set<NetworkReachability*> instances;
+  ~ThreadExitWatch() {
+    std::lock_guard lock(liveMutex());
+    for (NetworkReachability* instance : instances) {
+      if (liveInstances().count(instance)) instance->forgetRunLoop(loop);
+    }
+  }
+};
+
+void NetworkReachability::watchCurrentThreadExit() {
+  RunLoop& loop = RunLoop::current();
+  thread_local ThreadExitWatch watch;
+  watch.loop = &loop;
+  watch.instances.insert(this);
+}
+
+void NetworkReachability::forgetRunLoop(RunLoop* loop) {
+  std::lock_guard lock(mutex_);
+  for (auto& [key, query] : reachabilityQueries_) {
+    if (!query || !query->isScheduledOnRunLoop(loop)) continue;
+    if (query->reachabilityRef() != nullptr) {
+      query->reachabilityRef()->unscheduleFromRunLoop(*loop, RunLoop::kDefaultMode);
+    }
+    std::vector<RunLoop*> loops = query->runLoops();
+    std::erase(loops, loop);
+    query->setRunLoops(std::move(loops));
+  }
+}
 
 NetworkReachability& NetworkReachability::sharedNetworkReachability() {
   static NetworkReachability* shared = new NetworkReachability();  // lives for the process
@@ -25,9 +69,18 @@ NetworkReachability& NetworkReachability::sharedNetworkReachability() {
 }
 
 NetworkReachability::NetworkReachability(std::shared_ptr<ReachabilityHandleFactory> factory)
-    : factory_(factory ? std::move(factory) : ReachabilityHandleFactory::current()) {}
+    : factory_(factory ? std::move(factory) : ReachabilityHandleFactory::current()) {
+  std::lock_guard lock(liveMutex());
+  liveInstances().insert(this);
+}
 
-NetworkReachability::~NetworkReachability() { stopListeningForReachabilityChanges(); }
+NetworkReachability::~NetworkReachability() {
+  {
+    std::lock_guard lock(liveMutex());
+    liveInstances().erase(this);
+  }
+  stopListeningForReachabilityChanges();
+}
 
 bool NetworkReachability::networkStatusNotificationsEnabled() const {
   std::lock_guard lock(mutex_);

@@ -105,6 +105,14 @@ class NetworkReachability {
   void stopListeningForReachabilityChanges();
 
  private:
+  friend class NetworkReachabilityQuery;
+  friend struct ThreadExitWatch;
+  // A thread's run loop ends with the thread; whatever its questions
+  // scheduled there is unscheduled first, so that no query keeps a loop that
+  // is gone and a later thread's loop is not mistaken for it.
+  void watchCurrentThreadExit();
+  void forgetRunLoop(RunLoop* loop);
+
   bool isFixedKeyAvailable(const char* key, ReachabilityFlags* flags);
   ReachabilityHandle* handleForTarget(const std::string& key, bool isName);
 

@@ -34,6 +34,7 @@ void NetworkReachabilityQuery::scheduleOnRunLoop(RunLoop* runLoop) {
   if (isScheduledOnRunLoop(runLoop)) return;
   if (RunLoop* scheduled = startListeningForReachabilityChanges(reachabilityRef_.get(), runLoop)) {
     runLoops_.push_back(scheduled);
+    if (scheduled == &RunLoop::current()) owner.watchCurrentThreadExit();
   }
 }
 

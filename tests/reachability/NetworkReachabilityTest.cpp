@@ -195,17 +195,42 @@ TEST_F(NetworkReachabilityTest, FixedKeyQueryIsScheduledOncePerRunLoop) {
   EXPECT_TRUE(network().isScheduledOn(RunLoop::current()));
   EXPECT_EQ(network().callback, &NetworkReachabilityCallback);
 
-  // Used on another thread, it reports there too.
-  RunLoop* other = nullptr;
+  // Used on another thread, it reports there too, until the thread ends and
+  // takes its run loop along.
   std::thread([&] {
-    other = &RunLoop::current();
     reachability.internetConnectionStatus();
     reachability.internetConnectionStatus();
-    // Unschedule while the thread's loop still exists.
-    reachability.stopListeningForReachabilityChanges();
+    EXPECT_TRUE(network().isScheduledOn(RunLoop::current()));
+    EXPECT_EQ(reachability.reachabilityQueries().at(kDefaultRouteKey)->runLoops().size(), 2u);
   }).join();
   EXPECT_EQ(network().scheduleCalls, 2);
-  EXPECT_FALSE(network().isScheduledOn(RunLoop::current()));
+  ASSERT_EQ(network().scheduled.size(), 1u);
+  EXPECT_TRUE(network().isScheduledOn(RunLoop::current()));
+  EXPECT_EQ(reachability.reachabilityQueries().at(kDefaultRouteKey)->runLoops(),
+            std::vector<RunLoop*>{&RunLoop::current()});
+}
+
+TEST_F(NetworkReachabilityTest, AThreadThatEndsLeavesNothingScheduled) {
+  reachability.setNetworkStatusNotificationsEnabled(true);
+  for (int round = 0; round < 3; ++round) {
+    std::thread([&] {
+      reachability.localWiFiConnectionStatus();
+      reachability.reachabilityRefForAddress("192.0.2." + std::to_string(round));
+    }).join();
+  }
+  for (const auto& [key, handle] : factory->handles) EXPECT_TRUE(handle->scheduled.empty()) << key;
+  for (const auto& [key, query] : reachability.reachabilityQueries()) {
+    EXPECT_TRUE(query->runLoops().empty()) << key;
+  }
+  EXPECT_EQ(linkLocal().scheduleCalls, 3);  // each new thread's loop is a new loop
+  // A thread whose instance went first has nothing left to do at its end.
+  std::thread([&] {
+    auto other = std::make_unique<NetworkReachability>(factory);
+    other->setNetworkStatusNotificationsEnabled(true);
+    other->internetConnectionStatus();
+    other.reset();
+  }).join();
+  EXPECT_TRUE(network().scheduled.empty());
 }
 
 TEST_F(NetworkReachabilityTest, HostNameHandleIsMadeAndScheduledOnce) {
