@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/graphics/PixelBuffer.h"
 #include "platform/graphics/Resampler.h"
 
 namespace glowsnap {
@@ -19,7 +20,7 @@ std::unique_ptr<BitmapContext> BitmapContext::create(int width, int height) {
   // transparency over it gives the same bytes every time.
   std::vector<std::uint8_t> pixels;
   try {
-    pixels.resize(w * h * 4);
+    pixels = PixelBuffer::zeroed(w * h * 4);
   } catch (const std::bad_alloc&) {
     return nullptr;
   } catch (const std::length_error&) {

@@ -14,6 +14,7 @@
 #include <libexif/exif-data.h>
 
 #include "platform/graphics/ImageIO.h"
+#include "platform/graphics/PixelBuffer.h"
 
 namespace glowsnap {
 
@@ -147,7 +148,7 @@ void runDecode(DecodeState& st) {
   }
   const std::size_t rowBytes = static_cast<std::size_t>(st.width) * 4;
   try {
-    st.pixels.resize(rowBytes * static_cast<std::size_t>(st.height));
+    st.pixels = PixelBuffer::zeroed(rowBytes * static_cast<std::size_t>(st.height));
     if (cmyk) st.row.resize(rowBytes);
   } catch (const std::bad_alloc&) {
     st.errorCode = imageio::kTooLarge;

@@ -9,6 +9,7 @@
 #include <png.h>
 
 #include "platform/graphics/ImageIO.h"
+#include "platform/graphics/PixelBuffer.h"
 
 namespace glowsnap {
 
@@ -129,7 +130,7 @@ void runDecode(DecodeState& st) {
   if (png_get_rowbytes(png, info) != rowBytes) png_error(png, "unexpected row layout");
 
   try {
-    st.pixels.resize(rowBytes * h);
+    st.pixels = PixelBuffer::zeroed(rowBytes * h);
     st.rows.resize(h);
   } catch (const std::bad_alloc&) {
     png_destroy_read_struct(&png, &info, nullptr);

@@ -1,4 +1,5 @@
 #include "platform/graphics/Image.h"
+#include "platform/graphics/PixelBuffer.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,14 @@ TEST(Image, WithOrientationKeepsPixelsAndTheOriginal) {
   EXPECT_EQ(up->orientation(), Image::Up);
   EXPECT_EQ(turned->orientation(), Image::Right);
   EXPECT_EQ(turned->pixels(), up->pixels());
+}
+
+TEST(PixelBuffer, LargeAndSmallBuffersAreZeroed) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{9} << 20}) {
+    auto buffer = PixelBuffer::zeroed(size);
+    ASSERT_EQ(buffer.size(), size);
+    for (std::size_t i = 0; i < size; i += 4093) ASSERT_EQ(buffer[i], 0) << i;
+  }
 }
 
 }  // namespace
