@@ -10,10 +10,11 @@ ImageRef Image::create(int width, int height, std::vector<std::uint8_t> pixels, 
   const auto h = static_cast<std::size_t>(height);
   if (w > std::numeric_limits<std::size_t>::max() / 4 / h) return nullptr;
   if (pixels.size() != w * h * 4) return nullptr;
-  return ImageRef(new Image(width, height, std::move(pixels), orientation));
+  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(pixels));
+  return ImageRef(new Image(width, height, std::move(shared), orientation));
 }
 
-Image::Image(int width, int height, std::vector<std::uint8_t> pixels, int orientation)
+Image::Image(int width, int height, Pixels pixels, int orientation)
     : width_(width), height_(height), orientation_(orientation), pixels_(std::move(pixels)) {}
 
 Size Image::displaySize() const {

@@ -40,18 +40,19 @@ class Image {
   // Width and height as seen upright: exchanged for tags 2, 3, 6 and 7.
   Size displaySize() const;
   std::size_t bytesPerRow() const { return static_cast<std::size_t>(width_) * 4; }
-  const std::uint8_t* data() const { return pixels_.data(); }
-  const std::vector<std::uint8_t>& pixels() const { return pixels_; }
+  const std::uint8_t* data() const { return pixels_->data(); }
+  const std::vector<std::uint8_t>& pixels() const { return *pixels_; }
 
-  // The same pixels under another orientation tag.
+  // The same pixels under another orientation tag (shared, not copied).
   ImageRef withOrientation(int orientation) const;
 
  private:
-  Image(int width, int height, std::vector<std::uint8_t> pixels, int orientation);
+  using Pixels = std::shared_ptr<const std::vector<std::uint8_t>>;
+  Image(int width, int height, Pixels pixels, int orientation);
   int width_;
   int height_;
   int orientation_;
-  std::vector<std::uint8_t> pixels_;
+  Pixels pixels_;  // never null; shared between images that differ only by tag
 };
 
 }  // namespace glowsnap

@@ -200,6 +200,8 @@ void runEncode(EncodeState& st) {
   cinfo.in_color_space = JCS_EXT_ARGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, st.quality, TRUE);
+  // An EXIF file has its APP1 segment first, in place of the JFIF one.
+  if (!st.exif.empty()) cinfo.write_JFIF_header = FALSE;
   jpeg_start_compress(&cinfo, TRUE);
   if (!st.exif.empty())
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, st.exif.data(),

@@ -38,6 +38,7 @@ TEST(Image, WithOrientationKeepsPixelsAndTheOriginal) {
   EXPECT_EQ(up->orientation(), Image::Up);
   EXPECT_EQ(turned->orientation(), Image::Right);
   EXPECT_EQ(turned->pixels(), up->pixels());
+  EXPECT_EQ(turned->data(), up->data()) << "the pixels are shared, not copied";
 }
 
 TEST(PixelBuffer, LargeAndSmallBuffersAreZeroed) {
