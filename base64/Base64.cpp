@@ -25,8 +25,7 @@ void reportInternalFault(const char* message) {
 }
 
 constexpr bool isSpace(unsigned char c) {
-  return c == 9 || c == 10 || c == 11 || c == 12 || c == 13 || c == 32 || c == 160 ||
-         c == 255;
+  return c == 9 || c == 10 || c == 11 || c == 12 || c == 13 || c == 32 || c == 160 || c == 255;
 }
 
 // Encoding works on 12 bits at a time: one lookup gives two characters.
@@ -103,7 +102,8 @@ constexpr bool hasLetterDigitRuns(const char* alphabet) {
   }
   return true;
 }
-static_assert(hasLetterDigitRuns(kBase64EncodeChars) && hasLetterDigitRuns(kWebSafeBase64EncodeChars));
+static_assert(hasLetterDigitRuns(kBase64EncodeChars) &&
+              hasLetterDigitRuns(kWebSafeBase64EncodeChars));
 
 constexpr VectorEncodeTables kStandardVectorEncode = makeVectorEncodeTables(kBase64EncodeChars);
 constexpr VectorEncodeTables kWebSafeVectorEncode =
@@ -142,7 +142,8 @@ constexpr VectorDecodeTables makeVectorDecodeTables(const std::array<std::uint8_
   }
   for (int low = 0; low < 16; ++low) {
     for (int bit = 0; bit < patternCount; ++bit) {
-      if (patterns[bit] & (1u << low)) t.lowBits[low] = static_cast<std::uint8_t>(t.lowBits[low] | 1u << bit);
+      if (patterns[bit] & (1u << low))
+        t.lowBits[low] = static_cast<std::uint8_t>(t.lowBits[low] | 1u << bit);
     }
   }
   bool haveSpecial = false;
@@ -197,11 +198,11 @@ __attribute__((target("avx2"))) inline __m256i load16(const void* p) {
 
 // Encodes whole steps of 24 bytes while 28 can be read; answers the bytes
 // consumed (a multiple of 24), having written 4/3 as many characters.
-__attribute__((target("avx2"))) std::size_t encodeAvx2(const std::uint8_t* src,
-                                                        std::size_t srcLen, char* out,
-                                                        const VectorEncodeTables& tables) {
-  const __m256i shuffle = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,
-                                           1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+__attribute__((target("avx2"))) std::size_t encodeAvx2(const std::uint8_t* src, std::size_t srcLen,
+                                                       char* out,
+                                                       const VectorEncodeTables& tables) {
+  const __m256i shuffle = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0,
+                                           2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
   const __m256i offsets = load16(tables.offsets);
   std::size_t done = 0;
   while (srcLen - done >= 28) {
@@ -230,17 +231,16 @@ __attribute__((target("avx2"))) std::size_t encodeAvx2(const std::uint8_t* src,
 // Decodes whole steps of 32 characters of the alphabet while 32 bytes may be
 // written; stops before the first step holding anything else. Answers the
 // characters consumed (a multiple of 32), having written 3/4 as many bytes.
-__attribute__((target("avx2"))) std::size_t decodeAvx2(const unsigned char* src,
-                                                        std::size_t srcLen, std::uint8_t* out,
-                                                        std::size_t outLen,
-                                                        const VectorDecodeTables& tables) {
+__attribute__((target("avx2"))) std::size_t decodeAvx2(const unsigned char* src, std::size_t srcLen,
+                                                       std::uint8_t* out, std::size_t outLen,
+                                                       const VectorDecodeTables& tables) {
   const __m256i lowBits = load16(tables.lowBits);
   const __m256i highBits = load16(tables.highBits);
   const __m256i offsets = load16(tables.offsets);
   const __m256i special = _mm256_set1_epi8(static_cast<char>(tables.special));
   const __m256i nibble = _mm256_set1_epi8(0x0f);
-  const __m256i pack = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
-                                        2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  const __m256i pack = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2,
+                                        1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
   std::size_t done = 0;
   std::size_t written = 0;
@@ -338,7 +338,7 @@ std::size_t Base64::baseEncode(const void* srcBytes, std::size_t srcLen, char* d
     return 0;
   }
   const std::size_t needed = encodedLength(srcLen, padded);
-  if (needed == 0) return 0;  // too large to be encoded at all
+  if (needed == 0) return 0;       // too large to be encoded at all
   if (destLen < needed) return 0;  // never a partial text
   const auto* src = static_cast<const std::uint8_t*>(srcBytes);
   char* out = destBytes;
@@ -349,7 +349,8 @@ std::size_t Base64::baseEncode(const void* srcBytes, std::size_t srcLen, char* d
     out += consumed / 3 * 4;
   }
 #endif
-  const std::size_t rest = srcLen - static_cast<std::size_t>(src - static_cast<const std::uint8_t*>(srcBytes));
+  const std::size_t rest =
+      srcLen - static_cast<std::size_t>(src - static_cast<const std::uint8_t*>(srcBytes));
   std::size_t groups = rest / 3;
 
   if (const PairTable* pairs = pairsFor(charset)) {
@@ -418,16 +419,15 @@ std::size_t Base64::baseDecode(const char* srcBytes, std::size_t srcLen, std::ui
     if (state == 0 && quanta != nullptr) {
 #ifdef GLOWSNAP_BASE64_AVX2
       if (vector != nullptr) {
-        const std::size_t consumed = decodeAvx2(src + p, srcLen - p, destBytes + i, destLen - i,
-                                                *vector);
+        const std::size_t consumed =
+            decodeAvx2(src + p, srcLen - p, destBytes + i, destLen - i, *vector);
         p += consumed;
         i += consumed / 4 * 3;
       }
 #endif
       while (srcLen - p >= 4 && destLen - i >= 3) {
-        const std::uint32_t bits =
-            quanta->shifted[0][src[p]] | quanta->shifted[1][src[p + 1]] |
-            quanta->shifted[2][src[p + 2]] | quanta->shifted[3][src[p + 3]];
+        const std::uint32_t bits = quanta->shifted[0][src[p]] | quanta->shifted[1][src[p + 1]] |
+                                   quanta->shifted[2][src[p + 2]] | quanta->shifted[3][src[p + 3]];
         if (bits & kNotData) break;
         destBytes[i] = static_cast<std::uint8_t>(bits >> 16);
         destBytes[i + 1] = static_cast<std::uint8_t>(bits >> 8);
@@ -511,8 +511,7 @@ std::optional<Container> Base64::baseEncode(const void* bytes, std::size_t lengt
 }
 
 std::optional<Base64::Bytes> Base64::baseDecode(const char* bytes, std::size_t length,
-                                                const std::uint8_t* charset,
-                                                bool requirePadding) {
+                                                const std::uint8_t* charset, bool requirePadding) {
   if (bytes == nullptr || length == 0) return std::nullopt;
   Bytes out;
   allocateZeroed(out, decodedCapacity(length));

@@ -87,9 +87,9 @@ class Base64 {
   // destLen. A decode may leave bytes in destBytes when it fails.
   static std::size_t baseEncode(const void* srcBytes, std::size_t srcLen, char* destBytes,
                                 std::size_t destLen, const char* charset, bool padded);
-  static std::size_t baseDecode(const char* srcBytes, std::size_t srcLen,
-                                std::uint8_t* destBytes, std::size_t destLen,
-                                const std::uint8_t* charset, bool requirePadding);
+  static std::size_t baseDecode(const char* srcBytes, std::size_t srcLen, std::uint8_t* destBytes,
+                                std::size_t destLen, const std::uint8_t* charset,
+                                bool requirePadding);
 
   // (n * 8 + 5) / 6 characters, rounded up to a multiple of 4 when padded;
   // 0 when the size would overflow.

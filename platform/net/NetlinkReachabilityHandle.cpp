@@ -199,8 +199,8 @@ bool defaultRoute(std::optional<Route>* out) {
   const int error = transact(&request.header, [&](const nlmsghdr* h) {
     if (h->nlmsg_type != RTM_NEWROUTE) return;
     const Route route = parseRoute(h);
-    if (route.destinationLength != 0 || route.table != RT_TABLE_MAIN ||
-        route.type != RTN_UNICAST || route.outputInterface == 0) {
+    if (route.destinationLength != 0 || route.table != RT_TABLE_MAIN || route.type != RTN_UNICAST ||
+        route.outputInterface == 0) {
       return;
     }
     if (!best || route.priority < best->priority) best = route;
@@ -343,8 +343,8 @@ std::optional<ReachabilityFlags> NetlinkReachabilityHandle::flagsForAddress(in_a
   return flags;
 }
 
-bool NetlinkReachabilityHandle::isCarrierLink(const std::string& devtype,
-                                              unsigned short linkType, unsigned interfaceFlags) {
+bool NetlinkReachabilityHandle::isCarrierLink(const std::string& devtype, unsigned short linkType,
+                                              unsigned interfaceFlags) {
   if (devtype == "wwan") return true;
   return linkType == ARPHRD_PPP && (interfaceFlags & IFF_POINTOPOINT) != 0;
 }
@@ -442,9 +442,8 @@ bool NetlinkReachabilityHandle::unscheduleFromRunLoop(RunLoop& loop, const std::
   std::shared_ptr<Schedule> schedule;
   {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(schedules_.begin(), schedules_.end(), [&](const auto& s) {
-      return s->loop == &loop && s->mode == mode;
-    });
+    auto it = std::find_if(schedules_.begin(), schedules_.end(),
+                           [&](const auto& s) { return s->loop == &loop && s->mode == mode; });
     if (it == schedules_.end()) return false;
     schedule = *it;
     schedules_.erase(it);

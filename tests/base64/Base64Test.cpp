@@ -25,8 +25,11 @@ struct Vector {
   const char* unpadded;
 };
 constexpr Vector kRfcVectors[] = {
-    {"f", "Zg==", "Zg"},         {"fo", "Zm8=", "Zm8"},         {"foo", "Zm9v", "Zm9v"},
-    {"foob", "Zm9vYg==", "Zm9vYg"}, {"fooba", "Zm9vYmE=", "Zm9vYmE"},
+    {"f", "Zg==", "Zg"},
+    {"fo", "Zm8=", "Zm8"},
+    {"foo", "Zm9v", "Zm9v"},
+    {"foob", "Zm9vYg==", "Zm9vYg"},
+    {"fooba", "Zm9vYmE=", "Zm9vYmE"},
     {"foobar", "Zm9vYmFy", "Zm9vYmFy"},
 };
 
@@ -126,7 +129,7 @@ TEST(Base64Test, PaddingRules) {
   EXPECT_FALSE(Base64::decodeString("Y==="));  // "=" after one character
   EXPECT_FALSE(Base64::decodeString("=YWJ"));  // "=" first
   EXPECT_FALSE(Base64::decodeString("YWJj="));
-  EXPECT_FALSE(Base64::decodeString("Y"));       // a lone character is never data
+  EXPECT_FALSE(Base64::decodeString("Y"));  // a lone character is never data
   EXPECT_FALSE(Base64::webSafeDecodeString("YWJjY"));
   EXPECT_EQ(Base64::webSafeDecodeString("YQ"), bytesOf("a"));
   EXPECT_EQ(Base64::webSafeDecodeString("YQ=="), bytesOf("a"));
@@ -241,7 +244,8 @@ TEST(Base64Test, FastPathsAgreeWithThePlainPath) {
   std::mt19937 rng(7);
   for (bool webSafe : {false, true}) {
     SCOPED_TRACE(webSafe ? "web-safe" : "standard");
-    const std::uint8_t* fast = webSafe ? kWebSafeBase64DecodeChars.data() : kBase64DecodeChars.data();
+    const std::uint8_t* fast =
+        webSafe ? kWebSafeBase64DecodeChars.data() : kBase64DecodeChars.data();
     const std::uint8_t* plain = webSafe ? webSafeCopy.data() : standardCopy.data();
     const char* fastChars = webSafe ? kWebSafeBase64EncodeChars : kBase64EncodeChars;
     const char* plainChars = webSafe ? webSafeChars : standardChars;

@@ -32,8 +32,8 @@ std::string significant(const std::uint8_t* data, std::size_t size) {
 }
 
 void checkDecoder(const std::uint8_t* data, std::size_t size, bool webSafe) {
-  const auto decoded = webSafe ? Base64::webSafeDecodeBytes(data, size)
-                               : Base64::decodeBytes(data, size);
+  const auto decoded =
+      webSafe ? Base64::webSafeDecodeBytes(data, size) : Base64::decodeBytes(data, size);
   // The same decode into a buffer of exactly the decoded size (heap, so the
   // sanitizer sees any write past it) must agree.
   if (decoded) {
@@ -71,11 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The input taken as bytes to encode comes back unchanged.
   if (size > 0) {
     const auto encoded = Base64::encodeBytes(data, size);
-    check(encoded && Base64::decodeData(*encoded) ==
-                         std::vector<std::uint8_t>(data, data + size));
+    check(encoded && Base64::decodeData(*encoded) == std::vector<std::uint8_t>(data, data + size));
     const auto safe = Base64::webSafeEncodeBytes(data, size, false);
-    check(safe && Base64::webSafeDecodeData(*safe) ==
-                      std::vector<std::uint8_t>(data, data + size));
+    check(safe && Base64::webSafeDecodeData(*safe) == std::vector<std::uint8_t>(data, data + size));
   }
   return 0;
 }

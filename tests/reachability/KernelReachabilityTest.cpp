@@ -4,8 +4,8 @@
 // tool; skipped with the reason otherwise.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <net/if_arp.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <sched.h>
 #include <sys/wait.h>
 
@@ -33,8 +33,8 @@ std::string inFreshNetworkNamespace(const std::function<void(std::string& skip)>
   std::string skip;
   std::thread([&] {
     if (::unshare(CLONE_NEWNET) != 0) {
-      skip = std::string("cannot make a network namespace (") + std::strerror(errno) +
-             "); needs root";
+      skip =
+          std::string("cannot make a network namespace (") + std::strerror(errno) + "); needs root";
       return;
     }
     body(skip);
@@ -91,9 +91,9 @@ TEST(KernelReachabilityTest, FlagsFollowTheRoutingTable) {
     if (testing::Test::HasFatalFailure()) return;
 
     const ReachabilityFlags direct = kReachabilityFlagsReachable | kReachabilityFlagsIsDirect;
-    EXPECT_EQ(flagsOf("0.0.0.0"), 0u);                 // no default route yet
-    EXPECT_EQ(flagsOf("10.99.0.7"), direct);           // on the veth's own network
-    EXPECT_EQ(flagsOf("192.0.2.1"), 0u);               // elsewhere: no route
+    EXPECT_EQ(flagsOf("0.0.0.0"), 0u);        // no default route yet
+    EXPECT_EQ(flagsOf("10.99.0.7"), direct);  // on the veth's own network
+    EXPECT_EQ(flagsOf("192.0.2.1"), 0u);      // elsewhere: no route
     EXPECT_EQ(flagsOf("127.0.0.1"), direct | kReachabilityFlagsIsLocalAddress);
     EXPECT_EQ(flagsOf("10.99.0.1"), direct | kReachabilityFlagsIsLocalAddress);
     EXPECT_EQ(flagsOf("169.254.0.0"), 0u);

@@ -113,11 +113,11 @@ TEST_F(NetworkReachabilityTest, StatusArithmeticOnScriptedFlags) {
   const Case cases[] = {
       {0x0, 0, 0, 0},
       {0x2, 2, 0, 2},
-      {0x3, 1, 0, 1},              // transient connection: the carrier's network
-      {0x6, 0, 0, 0},              // connection required
-      {0x40006, 2, 0, 2},          // WWAN overrides "connection required"
+      {0x3, 1, 0, 1},      // transient connection: the carrier's network
+      {0x6, 0, 0, 0},      // connection required
+      {0x40006, 2, 0, 2},  // WWAN overrides "connection required"
       {0x40007, 1, 0, 1},
-      {0x20002, 0, 2, 2},          // direct: an ad-hoc network, no way out
+      {0x20002, 0, 2, 2},  // direct: an ad-hoc network, no way out
       {0x20003, 0, 2, 1},
       {0x20006, 0, 0, 0},
       {0x20000, 0, 0, 0},
@@ -339,7 +339,9 @@ TEST_F(NetworkReachabilityTest, StopListeningThenOnlyFixedKeysComeBack) {
   }
 
   reachability.internetConnectionStatus();
+  testing::internal::CaptureStderr();
   reachability.remoteHostStatus();  // no target: answers 0, schedules nothing
+  testing::internal::GetCapturedStderr();
   reachability.setHostName("example.test");
   reachability.remoteHostStatus();
   EXPECT_TRUE(network().isScheduledOn(RunLoop::current()));
