@@ -4,7 +4,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/graphics/JpegCodec.h"
@@ -57,23 +60,41 @@ Result<ImageRef> decode(std::span<const std::uint8_t> data, std::uint64_t maxPix
 }
 
 Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    const int err = errno;
-    return makeError(kUnreadable, std::string("cannot open the file (") +
-                                      (err ? std::strerror(err) : "unknown error") + ")");
+  auto failed = [](const char* what) {
+    return makeError(kUnreadable, std::string(what) + " (" + std::strerror(errno) + ")");
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failed("cannot open the file");
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return failed("cannot read the file");
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return failed("cannot read the file");
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
-    return makeError(kUnreadable, "cannot read the file (it is a directory)");
+  // No photo comes near this; a bigger file is not read into memory.
+  constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
+  if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
+    return makeError(kTooLarge, "the file of " + std::to_string(st.st_size) +
+                                    " bytes is over the limit of " +
+                                    std::to_string(kMaxFileBytes) + " bytes");
   std::vector<std::uint8_t> data;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (size > 0) {
-    data.resize(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(data.data()), size);
-    if (in.gcount() != size) return makeError(kUnreadable, "cannot read the file");
+  data.reserve(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0);
+  std::uint8_t chunk[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return failed("cannot read the file");
+    }
+    if (n == 0) break;
+    if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes)
+      return makeError(kTooLarge, "the file is over the limit of " +
+                                      std::to_string(kMaxFileBytes) + " bytes");
+    data.insert(data.end(), chunk, chunk + n);
   }
   return decode(data, maxPixels);
 }
