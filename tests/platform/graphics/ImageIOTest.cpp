@@ -6,6 +6,9 @@
 #include <fstream>
 #include <random>
 
+#include <cstdio>
+
+#include <jpeglib.h>
 #include <libexif/exif-data.h>
 #include <png.h>
 #include <zlib.h>
@@ -199,6 +202,48 @@ TEST(ImageIO, ExifOrientationBecomesTheTagAndPixelsStayAsStored) {
   EXPECT_EQ(orientationFromExif(9), Image::Up);
   EXPECT_EQ((*decode(withExifOrientation(plain, 42, EXIF_BYTE_ORDER_INTEL)))->orientation(),
             Image::Up);
+}
+
+// A CMYK JPEG as prepress programs write it: inks stored inverted (255 = no
+// ink) under an Adobe marker, which libjpeg adds for CMYK.
+std::vector<std::uint8_t> cmykJpeg(int w, int h, const std::uint8_t ink[4]) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = w;
+  cinfo.image_height = h;
+  cinfo.input_components = 4;
+  cinfo.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 95, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(w) * 4);
+  for (int x = 0; x < w; ++x)
+    for (int c = 0; c < 4; ++c) row[x * 4 + c] = static_cast<std::uint8_t>(255 - ink[c]);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&cinfo, &r, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<std::uint8_t> out(buffer, buffer + size);
+  free(buffer);
+  return out;
+}
+
+TEST(ImageIO, CmykJpegBecomesRgb) {
+  const std::uint8_t red[4] = {0, 255, 255, 0};       // magenta and yellow ink
+  const std::uint8_t grey[4] = {0, 0, 0, 128};        // half black
+  auto r = decode(cmykJpeg(16, 8, red));
+  ASSERT_TRUE(r.ok()) << r.error().description;
+  EXPECT_TRUE(test::imagesNear(**r, *test::solidImage(16, 8, {255, 255, 0, 0}), 3));
+  auto g = decode(cmykJpeg(8, 8, grey));
+  ASSERT_TRUE(g.ok()) << g.error().description;
+  EXPECT_TRUE(test::imagesNear(**g, *test::solidImage(8, 8, {255, 127, 127, 127}), 3));
 }
 
 TEST(ImageIO, JpegEncoderKeepsTheOrientationTag) {
