@@ -86,13 +86,16 @@ TEST(Normalize, PortraitPhotoTaggedRightBecomesUprightAtMaxResolution) {
 
 TEST(Normalize, SizesFollowTheBoundsArithmetic) {
   struct Case {
-    int w, h, maxRes, outW, outH;
+    int w, h, maxRes, outW, outH, tag = Image::Up;
   };
   for (const Case& c : {Case{1200, 1600, 800, 600, 800}, Case{1600, 1200, 800, 800, 600},
                         Case{1000, 1000, 320, 320, 320}, Case{1000, 1500, 800, 533, 800},
-                        Case{1500, 1000, 800, 800, 533}, Case{3, 2000, 800, 1, 800}}) {
-    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
-    auto out = normalizeImage(test::solidImage(c.w, c.h, {255, 1, 2, 3}), c.maxRes);
+                        Case{1500, 1000, 800, 800, 533}, Case{3, 2000, 800, 1, 800},
+                        Case{1000, 1500, 800, 800, 533, Image::Right},
+                        Case{1000, 1500, 800, 800, 533, Image::LeftMirrored},
+                        Case{1500, 1000, 800, 800, 533, Image::Down}}) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " tag " + std::to_string(c.tag));
+    auto out = normalizeImage(test::solidImage(c.w, c.h, {255, 1, 2, 3}, c.tag), c.maxRes);
     ASSERT_TRUE(out);
     EXPECT_EQ(out->width(), c.outW);
     EXPECT_EQ(out->height(), c.outH);
