@@ -34,18 +34,15 @@ void BM_Normalize12MPTo2048(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(normalizeImage(image, 2048));
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * 4000 * 3000);
 }
-BENCHMARK(BM_Normalize12MPTo2048)
-    ->Arg(Image::Up)
-    ->Arg(Image::Right)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Normalize12MPTo2048)->Arg(Image::Up)->Arg(Image::Right)->Unit(benchmark::kMillisecond);
 
 void BM_WorkingBitmapAtOwnSize(benchmark::State& state) {
   static const ImageRef image = normalizeImage(photo12MP(), 2048);
   for (auto _ : state) {
     auto bitmap = CreateARGBBitmapContext(image->width(), image->height());
-    bitmap->drawImage(Rect(0, 0, static_cast<float>(image->width()),
-                           static_cast<float>(image->height())),
-                      *image);
+    bitmap->drawImage(
+        Rect(0, 0, static_cast<float>(image->width()), static_cast<float>(image->height())),
+        *image);
     benchmark::DoNotOptimize(bitmap->data());
   }
 }

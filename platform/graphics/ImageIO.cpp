@@ -32,7 +32,8 @@ constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 Format sniffFormat(std::span<const std::uint8_t> data) {
   if (data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
     return Format::Jpeg;
-  if (data.size() >= 8 && std::equal(std::begin(kPngSignature), std::end(kPngSignature), data.begin()))
+  if (data.size() >= 8 &&
+      std::equal(std::begin(kPngSignature), std::end(kPngSignature), data.begin()))
     return Format::Png;
   return Format::Unknown;
 }
@@ -79,8 +80,8 @@ Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t max
   constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
   if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
     return makeError(kTooLarge, "the file of " + std::to_string(st.st_size) +
-                                    " bytes is over the limit of " +
-                                    std::to_string(kMaxFileBytes) + " bytes");
+                                    " bytes is over the limit of " + std::to_string(kMaxFileBytes) +
+                                    " bytes");
   std::vector<std::uint8_t> data;
   data.reserve(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0);
   std::uint8_t chunk[1 << 16];
@@ -92,8 +93,8 @@ Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t max
     }
     if (n == 0) break;
     if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes)
-      return makeError(kTooLarge, "the file is over the limit of " +
-                                      std::to_string(kMaxFileBytes) + " bytes");
+      return makeError(kTooLarge,
+                       "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
     data.insert(data.end(), chunk, chunk + n);
   }
   return decode(data, maxPixels);
@@ -121,7 +122,8 @@ Status writeFile(const Image& image, const std::filesystem::path& path, float jp
   if (!encoded) return encoded.error();
   Status written = AtomicFile::writeAll(path, *encoded);
   if (!written) {
-    Error e = makeError(kWriteFailed, "cannot write the file (" + written.error().description + ")");
+    Error e =
+        makeError(kWriteFailed, "cannot write the file (" + written.error().description + ")");
     e.underlying = std::make_shared<Error>(written.error());
     return e;
   }
@@ -130,15 +132,24 @@ Status writeFile(const Image& image, const std::filesystem::path& path, float jp
 
 int orientationFromExif(int exifOrientation) {
   switch (exifOrientation) {
-    case 1: return Image::Up;
-    case 3: return Image::Down;
-    case 8: return Image::Left;
-    case 6: return Image::Right;
-    case 2: return Image::UpMirrored;
-    case 4: return Image::DownMirrored;
-    case 5: return Image::LeftMirrored;
-    case 7: return Image::RightMirrored;
-    default: return Image::Up;
+    case 1:
+      return Image::Up;
+    case 3:
+      return Image::Down;
+    case 8:
+      return Image::Left;
+    case 6:
+      return Image::Right;
+    case 2:
+      return Image::UpMirrored;
+    case 4:
+      return Image::DownMirrored;
+    case 5:
+      return Image::LeftMirrored;
+    case 7:
+      return Image::RightMirrored;
+    default:
+      return Image::Up;
   }
 }
 

@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 #include <libexif/exif-data.h>
 
 #include "platform/graphics/ImageIO.h"

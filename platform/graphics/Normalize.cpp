@@ -104,13 +104,20 @@ ImageRef normalizeImage(const ImageRef& image, int maxResolution) {
 
 int maxResolutionForSegment(int segmentIndex) {
   switch (segmentIndex) {
-    case 0: return 320;
-    case 1: return 640;
-    case 2: return 800;
-    case 3: return 1024;
-    case 4: return 1600;
-    case 5: return 2048;
-    default: return 800;
+    case 0:
+      return 320;
+    case 1:
+      return 640;
+    case 2:
+      return 800;
+    case 3:
+      return 1024;
+    case 4:
+      return 1600;
+    case 5:
+      return 2048;
+    default:
+      return 800;
   }
 }
 

@@ -76,7 +76,8 @@ void premultiplyRow(std::uint8_t* p, int width) {
 }
 
 void runDecode(DecodeState& st) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &st.errorText, onError, onWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &st.errorText, onError, onWarning);
   if (!png) {
     st.errorCode = imageio::kCorrupt;
     st.errorText = "the PNG reader could not be created";
@@ -119,7 +120,8 @@ void runDecode(DecodeState& st) {
   png_set_scale_16(png);
   if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
     png_set_gray_to_rgb(png);
-  const bool hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  const bool hasAlpha =
+      (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
   if (hasAlpha)
     png_set_swap_alpha(png);
   else
@@ -147,7 +149,8 @@ void runDecode(DecodeState& st) {
 }
 
 void runEncode(EncodeState& st) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &st.errorText, onError, onWarning);
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &st.errorText, onError, onWarning);
   if (!png) {
     st.errorText = "the PNG writer could not be created";
     return;

@@ -23,11 +23,11 @@ double snapped(double v) {
 // of source indices it reads with their weights, and how much of the
 // destination pixel the image covers along this axis.
 struct AxisFilter {
-  int first = 0;  // first destination index
-  int count = 0;  // destination indices first .. first+count-1
-  std::vector<int> start;     // first source index per destination index
-  std::vector<int> taps;      // number of source indices
-  std::vector<int> offset;    // into weights
+  int first = 0;            // first destination index
+  int count = 0;            // destination indices first .. first+count-1
+  std::vector<int> start;   // first source index per destination index
+  std::vector<int> taps;    // number of source indices
+  std::vector<int> offset;  // into weights
   std::vector<float> weights;
   std::vector<float> coverage;
   int maxTaps = 0;
@@ -136,10 +136,10 @@ class RowProducer {
     // rows along v runs over contiguous bytes and costs about a quarter.
     const double tapsU = static_cast<double>(fu.weights.size()) / fu.count;
     const double tapsV = static_cast<double>(fv.weights.size()) / fv.count;
-    const double rowsFirst = double(image.height()) * fu.count * tapsU +
-                             0.25 * double(fv.count) * fu.count * tapsV;
-    const double columnsFirst = 0.25 * double(fv.count) * image.width() * tapsV +
-                                double(fv.count) * fu.count * tapsU;
+    const double rowsFirst =
+        double(image.height()) * fu.count * tapsU + 0.25 * double(fv.count) * fu.count * tapsV;
+    const double columnsFirst =
+        0.25 * double(fv.count) * image.width() * tapsV + double(fv.count) * fu.count * tapsU;
     if (rowsFirst <= columnsFirst) {
       mode_ = Mode::RowsFirst;
       slots_ = fv.maxTaps + 1;
@@ -160,9 +160,12 @@ class RowProducer {
 
   void produce(int q, std::uint8_t* dst) {
     switch (mode_) {
-      case Mode::Copy: return copyRow(q, dst);
-      case Mode::RowsFirst: return rowsFirst(q, dst);
-      case Mode::ColumnsFirst: return columnsFirst(q, dst);
+      case Mode::Copy:
+        return copyRow(q, dst);
+      case Mode::RowsFirst:
+        return rowsFirst(q, dst);
+      case Mode::ColumnsFirst:
+        return columnsFirst(q, dst);
     }
   }
 
@@ -383,8 +386,8 @@ void drawGeneral(const Image& image, const Resampler::Map& m, std::uint8_t* canv
   const int H = image.height();
 
   double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-  for (const auto& [u, v] : {std::pair{0.0, 0.0}, {double(W), 0.0}, {0.0, double(H)},
-                            {double(W), double(H)}}) {
+  for (const auto& [u, v] :
+       {std::pair{0.0, 0.0}, {double(W), 0.0}, {0.0, double(H)}, {double(W), double(H)}}) {
     const double x = m.m00 * u + m.m01 * v + m.m02;
     const double y = m.m10 * u + m.m11 * v + m.m12;
     minX = std::min(minX, x);

@@ -23,8 +23,7 @@ class Resampler {
   };
 
   // canvas: width·height pixels of ARGB premultiplied, rows of width·4 bytes.
-  static void draw(const Image& image, const Map& map, std::uint8_t* canvas, int width,
-                   int height);
+  static void draw(const Image& image, const Map& map, std::uint8_t* canvas, int width, int height);
 
   // Whether draw() takes the separable path for this map and image.
   static bool isAxisAligned(const Map& map, int imageWidth, int imageHeight);

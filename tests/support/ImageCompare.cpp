@@ -13,8 +13,7 @@ std::string ImageDifference::describe() const {
   }
   static const char* kChannels[] = {"alpha", "red", "green", "blue"};
   out << "largest error " << maxError;
-  if (maxError > 0)
-    out << " at (" << x << ", " << y << ") in " << kChannels[channel];
+  if (maxError > 0) out << " at (" << x << ", " << y << ") in " << kChannels[channel];
   out << ", mean error " << meanError;
   return out.str();
 }

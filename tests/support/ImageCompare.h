@@ -14,9 +14,9 @@ namespace glowsnap::test {
 
 struct ImageDifference {
   bool sameSize = false;
-  int maxError = 0;   // largest absolute difference of one channel byte
-  int x = -1, y = -1;  // the first pixel where it occurs
-  int channel = -1;    // 0 alpha, 1 red, 2 green, 3 blue
+  int maxError = 0;      // largest absolute difference of one channel byte
+  int x = -1, y = -1;    // the first pixel where it occurs
+  int channel = -1;      // 0 alpha, 1 red, 2 green, 3 blue
   double meanError = 0;  // mean absolute difference over all channel bytes
   std::string describe() const;
 };

@@ -57,9 +57,9 @@ ImageRef checkerboardImage(int width, int height, int cell, Argb a, Argb b) {
 
 ImageRef extremesImage(int width, int height) {
   static constexpr Argb kBands[] = {
-      {255, 0, 0, 0},     {255, 255, 255, 255}, {255, 255, 0, 0},   {255, 0, 255, 0},
-      {255, 0, 0, 255},   {255, 255, 255, 0},   {255, 0, 255, 255}, {255, 255, 0, 255},
-      {255, 1, 1, 1},     {255, 254, 254, 254}, {255, 128, 128, 128}, {255, 127, 127, 127},
+      {255, 0, 0, 0},   {255, 255, 255, 255}, {255, 255, 0, 0},     {255, 0, 255, 0},
+      {255, 0, 0, 255}, {255, 255, 255, 0},   {255, 0, 255, 255},   {255, 255, 0, 255},
+      {255, 1, 1, 1},   {255, 254, 254, 254}, {255, 128, 128, 128}, {255, 127, 127, 127},
   };
   constexpr int kCount = sizeof kBands / sizeof kBands[0];
   auto px = blank(width, height);

@@ -63,7 +63,8 @@ std::vector<std::pair<int, double>> referenceTaps(int srcN, int destN, int k) {
     if (i0 + 1 < srcN) taps.emplace_back(i0 + 1, c - i0);
   } else {
     const double a = k / s, b = (k + 1) / s;
-    for (int i = static_cast<int>(std::floor(a)); i < std::min(srcN, static_cast<int>(std::ceil(b))); ++i)
+    for (int i = static_cast<int>(std::floor(a));
+         i < std::min(srcN, static_cast<int>(std::ceil(b))); ++i)
       taps.emplace_back(i, (std::min(i + 1.0, b) - std::max<double>(i, a)) / (b - a));
   }
   return taps;
@@ -101,8 +102,7 @@ TEST(BitmapContext, OwnSizeOnWholePixelsIsAnExactCopy) {
   auto glass = test::randomTranslucentImage(19, 11);
   EXPECT_TRUE(test::imagesEqual(*drawn(19, 11, *glass, Rect(0, 0, 19, 11)), *glass));
   // At a whole-pixel offset, through a translated CTM.
-  auto moved = drawn(40, 30, *photo, Rect(1, 2, 37, 23),
-                     AffineTransform::makeTranslation(2, 3));
+  auto moved = drawn(40, 30, *photo, Rect(1, 2, 37, 23), AffineTransform::makeTranslation(2, 3));
   for (int y = 0; y < 23; ++y)
     for (int x = 0; x < 37; ++x)
       // user y-up: rect bottom at y 5, so its top edge is 2 rows below the canvas top.
@@ -123,8 +123,8 @@ TEST(BitmapContext, UserSpaceIsYUpFromTheBottomLeft) {
 }
 
 TEST(BitmapContext, ShrinkingAveragesTheCoveredArea) {
-  auto four = fromPixels(2, 2, {{255, 10, 0, 255}, {255, 20, 1, 255},
-                                {255, 30, 0, 0}, {255, 41, 0, 0}});
+  auto four =
+      fromPixels(2, 2, {{255, 10, 0, 255}, {255, 20, 1, 255}, {255, 30, 0, 0}, {255, 41, 0, 0}});
   auto one = drawn(1, 1, *four, Rect(0, 0, 1, 1));
   // 25.25 → 25, 0.25 → 0, 127.5 → 128
   EXPECT_EQ(pixelAt(*one, 0, 0), (Argb{255, 25, 0, 128}));
@@ -173,8 +173,8 @@ TEST(BitmapContext, ResamplingMatchesADoublePrecisionReference) {
   };
   for (const Case& c : {Case{64, 48, 30, 20}, Case{64, 48, 10, 100}, Case{20, 30, 50, 70},
                         Case{90, 12, 91, 5}, Case{33, 41, 7, 41}}) {
-    SCOPED_TRACE(std::to_string(c.sw) + "x" + std::to_string(c.sh) + " to " +
-                 std::to_string(c.dw) + "x" + std::to_string(c.dh));
+    SCOPED_TRACE(std::to_string(c.sw) + "x" + std::to_string(c.sh) + " to " + std::to_string(c.dw) +
+                 "x" + std::to_string(c.dh));
     auto src = test::randomTranslucentImage(c.sw, c.sh, c.dw);
     auto out = drawn(c.dw, c.dh, *src, Rect(0, 0, c.dw, c.dh));
     EXPECT_TRUE(test::imagesNear(*out, *referenceResample(*src, c.dw, c.dh), 1));
@@ -184,10 +184,10 @@ TEST(BitmapContext, ResamplingMatchesADoublePrecisionReference) {
 TEST(BitmapContext, MirrorsAndQuarterTurnsCopyExactly) {
   auto photo = test::photoLikeImage(9, 5, 3);
   const int w = 9, h = 5;
-  auto mirrored = drawn(w, h, *photo, Rect(0, 0, w, h),
-                        AffineTransform::makeTranslation(w, 0).scaled(-1, 1));
-  auto flipped = drawn(w, h, *photo, Rect(0, 0, w, h),
-                       AffineTransform::makeTranslation(0, h).scaled(1, -1));
+  auto mirrored =
+      drawn(w, h, *photo, Rect(0, 0, w, h), AffineTransform::makeTranslation(w, 0).scaled(-1, 1));
+  auto flipped =
+      drawn(w, h, *photo, Rect(0, 0, w, h), AffineTransform::makeTranslation(0, h).scaled(1, -1));
   // Turned a quarter counter-clockwise on a canvas of h × w.
   auto turned = drawn(h, w, *photo, Rect(0, 0, w, h),
                       AffineTransform::makeTranslation(h, 0).rotated(kHalfPi));
@@ -236,7 +236,8 @@ TEST(BitmapContext, AnyOtherTransformIsResampledToo) {
   // Turned by 30° about the canvas centre, a flat picture larger than the
   // canvas covers it with its colour exactly.
   auto flat = test::solidImage(100, 100, {255, 60, 120, 180});
-  const auto ctm = AffineTransform::makeTranslation(25, 25).rotated(0.5235988f).translated(-50, -50);
+  const auto ctm =
+      AffineTransform::makeTranslation(25, 25).rotated(0.5235988f).translated(-50, -50);
   auto out = drawn(50, 50, *flat, Rect(0, 0, 100, 100), ctm);
   EXPECT_TRUE(test::imagesEqual(*out, *test::solidImage(50, 50, {255, 60, 120, 180})));
   // A small one turned by 45° leaves the canvas corners untouched.
@@ -271,7 +272,8 @@ TEST(BitmapContext, CTMOperationsComposeLikeTheTransforms) {
   canvas->scaleCTM(-1, 1);
   canvas->rotateCTM(0.5f);
   canvas->concatCTM(AffineTransform::makeTranslation(1, 2));
-  const auto expected = AffineTransform::makeTranslation(4, 0).scaled(-1, 1).rotated(0.5f).translated(1, 2);
+  const auto expected =
+      AffineTransform::makeTranslation(4, 0).scaled(-1, 1).rotated(0.5f).translated(1, 2);
   EXPECT_EQ(canvas->ctm(), expected);
 }
 

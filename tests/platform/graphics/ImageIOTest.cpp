@@ -77,8 +77,7 @@ std::vector<std::uint8_t> rawPng(int w, int h, int depth, int colorType,
                interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-  if (!trns.empty())
-    png_set_tRNS(png, info, trns.data(), static_cast<int>(trns.size()), nullptr);
+  if (!trns.empty()) png_set_tRNS(png, info, trns.data(), static_cast<int>(trns.size()), nullptr);
   png_write_info(png, info);
   const std::size_t rowBytes = rows.size() / h;
   std::vector<png_bytep> ptrs(h);
@@ -112,8 +111,8 @@ TEST(ImageIO, SniffsFormatsByContentAndByName) {
 }
 
 TEST(ImageIO, PngRoundTripIsByteExactWithAlpha) {
-  for (const ImageRef& image :
-       {test::photoLikeImage(33, 17), test::randomTranslucentImage(31, 9), test::extremesImage(24, 3)}) {
+  for (const ImageRef& image : {test::photoLikeImage(33, 17), test::randomTranslucentImage(31, 9),
+                                test::extremesImage(24, 3)}) {
     auto png = encodePng(*image);
     ASSERT_TRUE(png.ok()) << png.error().description;
     auto back = decode(*png);
@@ -125,8 +124,8 @@ TEST(ImageIO, PngRoundTripIsByteExactWithAlpha) {
 TEST(ImageIO, PngOfEveryLayoutDecodesToPremultipliedArgb) {
   // 16-bit RGBA: half-transparent red reduced to 8 bits and premultiplied.
   {
-    std::vector<std::uint8_t> row = {0xFF, 0xFF, 0, 0, 0, 0, 0x80, 0x80,
-                                     0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<std::uint8_t> row = {0xFF, 0xFF, 0, 0, 0,    0,    0x80, 0x80,
+                                     0,    0,    0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     auto img = decode(rawPng(2, 1, 16, PNG_COLOR_TYPE_RGB_ALPHA, row));
     ASSERT_TRUE(img.ok()) << img.error().description;
     EXPECT_EQ(pixelAt(**img, 0, 0), (Argb{128, 128, 0, 0}));
@@ -174,7 +173,8 @@ TEST(ImageIO, JpegRoundTripStaysWithinTolerance) {
   EXPECT_LE(diff.maxError, 48) << diff.describe();
   EXPECT_LT(diff.meanError, 4.0) << diff.describe();
   // Every decoded pixel is opaque.
-  for (std::size_t i = 0; i < (*back)->pixels().size(); i += 4) ASSERT_EQ((*back)->pixels()[i], 255);
+  for (std::size_t i = 0; i < (*back)->pixels().size(); i += 4)
+    ASSERT_EQ((*back)->pixels()[i], 255);
   // Flat colours survive almost unchanged; lower quality makes smaller files.
   auto flat = test::solidImage(32, 32, {255, 200, 100, 50});
   EXPECT_TRUE(test::imagesNear(**decode(jpegOf(*flat)), *flat, 3));
@@ -186,8 +186,15 @@ TEST(ImageIO, ExifOrientationBecomesTheTagAndPixelsStayAsStored) {
   const auto plain = jpegOf(*photo);
   auto reference = decode(plain);
   ASSERT_TRUE(reference.ok());
-  const int expected[9] = {0, Image::Up, Image::UpMirrored, Image::Down, Image::DownMirrored,
-                           Image::LeftMirrored, Image::Right, Image::RightMirrored, Image::Left};
+  const int expected[9] = {0,
+                           Image::Up,
+                           Image::UpMirrored,
+                           Image::Down,
+                           Image::DownMirrored,
+                           Image::LeftMirrored,
+                           Image::Right,
+                           Image::RightMirrored,
+                           Image::Left};
   for (ExifByteOrder order : {EXIF_BYTE_ORDER_MOTOROLA, EXIF_BYTE_ORDER_INTEL}) {
     for (int exif = 1; exif <= 8; ++exif) {
       SCOPED_TRACE("EXIF orientation " + std::to_string(exif));
@@ -236,8 +243,8 @@ std::vector<std::uint8_t> cmykJpeg(int w, int h, const std::uint8_t ink[4]) {
 }
 
 TEST(ImageIO, CmykJpegBecomesRgb) {
-  const std::uint8_t red[4] = {0, 255, 255, 0};       // magenta and yellow ink
-  const std::uint8_t grey[4] = {0, 0, 0, 128};        // half black
+  const std::uint8_t red[4] = {0, 255, 255, 0};  // magenta and yellow ink
+  const std::uint8_t grey[4] = {0, 0, 0, 128};   // half black
   auto r = decode(cmykJpeg(16, 8, red));
   ASSERT_TRUE(r.ok()) << r.error().description;
   EXPECT_TRUE(test::imagesNear(**r, *test::solidImage(16, 8, {255, 255, 0, 0}), 3));

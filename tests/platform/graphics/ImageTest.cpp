@@ -23,8 +23,8 @@ TEST(Image, CreateChecksSizeAgainstPixels) {
 TEST(Image, DisplaySizeSwapsForQuarterTurns) {
   for (int tag = 0; tag < 8; ++tag) {
     auto image = Image::create(4, 3, std::vector<std::uint8_t>(48), tag);
-    const bool swapped = tag == Image::Left || tag == Image::Right ||
-                         tag == Image::LeftMirrored || tag == Image::RightMirrored;
+    const bool swapped = tag == Image::Left || tag == Image::Right || tag == Image::LeftMirrored ||
+                         tag == Image::RightMirrored;
     EXPECT_EQ(image->displaySize().width, swapped ? 3 : 4) << tag;
     EXPECT_EQ(image->displaySize().height, swapped ? 4 : 3) << tag;
   }

@@ -18,14 +18,22 @@ using test::pixelAt;
 Argb uprightPixel(const Image& src, int tag, int x, int y) {
   const int W = src.width(), H = src.height();
   switch (tag) {
-    case Image::Up: return pixelAt(src, x, y);
-    case Image::Down: return pixelAt(src, W - 1 - x, H - 1 - y);
-    case Image::Left: return pixelAt(src, W - 1 - y, x);
-    case Image::Right: return pixelAt(src, y, H - 1 - x);
-    case Image::UpMirrored: return pixelAt(src, W - 1 - x, y);
-    case Image::DownMirrored: return pixelAt(src, x, H - 1 - y);
-    case Image::LeftMirrored: return pixelAt(src, y, x);
-    case Image::RightMirrored: return pixelAt(src, W - 1 - y, H - 1 - x);
+    case Image::Up:
+      return pixelAt(src, x, y);
+    case Image::Down:
+      return pixelAt(src, W - 1 - x, H - 1 - y);
+    case Image::Left:
+      return pixelAt(src, W - 1 - y, x);
+    case Image::Right:
+      return pixelAt(src, y, H - 1 - x);
+    case Image::UpMirrored:
+      return pixelAt(src, W - 1 - x, y);
+    case Image::DownMirrored:
+      return pixelAt(src, x, H - 1 - y);
+    case Image::LeftMirrored:
+      return pixelAt(src, y, x);
+    case Image::RightMirrored:
+      return pixelAt(src, W - 1 - y, H - 1 - x);
   }
   return {};
 }
