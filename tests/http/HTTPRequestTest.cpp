@@ -488,6 +488,24 @@ TEST(HTTPRequestCookies, RoundTripAndClearSession) {
   EXPECT_TRUE(HTTPCookieStorage::sharedStorage().cookiesForURL(*URL::parse(server.url("/"))).empty());
 }
 
+TEST(HTTPRequestCookies, ARedirectGathersCookiesForTheNewURLOnly) {
+  LoopbackServer server([](const RawRequest& r, ServerConnection& c) {
+    if (r.target == "/a/start")
+      c.respond(302, "", {{"Location", "/b/end"}});
+    else
+      c.respond(200, r.header("Cookie"));
+  });
+  URL base = *URL::parse(server.url("/"));
+  HTTPCookieStorage::sharedStorage().setCookies(
+      HTTPCookie::cookiesWithResponseHeaderFields({"only_a=1; Path=/a", "both=2; Path=/"}, base),
+      base);
+  auto request = requestFor(server.url("/a/start"));
+  request->start();
+  EXPECT_EQ(server.requests().at(0).header("Cookie"), "only_a=1; both=2");
+  EXPECT_EQ(request->responseString(), "both=2");
+  HTTPCookieStorage::sharedStorage().removeAllCookies();
+}
+
 TEST(HTTPRequestCookies, CallersCookiesFirstThenTheStores) {
   LoopbackServer server([](const RawRequest& r, ServerConnection& c) {
     c.respond(200, r.header("Cookie"));
