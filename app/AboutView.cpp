@@ -11,7 +11,8 @@
 
 namespace glowsnap {
 
-AboutView::AboutView(const std::string& title, const std::string& version, int bar_style, QWidget* parent)
+AboutView::AboutView(const std::string& title, const std::string& version, int bar_style,
+                     QWidget* parent)
     : QWidget(parent), m_title(title), m_version(version) {
   setObjectName("m_av");
   View::setFrame(this, Rect(0, 0, 320, 480));

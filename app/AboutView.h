@@ -19,7 +19,8 @@ class AboutView : public QWidget, public WebViewDelegate {
 
  public:
   // init:version:bar_style: — the title and version are kept, not shown.
-  AboutView(const std::string& title, const std::string& version, int bar_style, QWidget* parent = nullptr);
+  AboutView(const std::string& title, const std::string& version, int bar_style,
+            QWidget* parent = nullptr);
   ~AboutView() override;
 
   void show();

@@ -28,7 +28,8 @@ GlowsnapAppDelegate::~GlowsnapAppDelegate() {
   if (m_window) m_window->removeEventFilter(this);
   // The controller's view is a child of the window: take it out before the
   // controller, which owns it, goes.
-  if (m_viewController && m_viewController->isViewLoaded()) View::removeFromSuperview(m_viewController->view());
+  if (m_viewController && m_viewController->isViewLoaded())
+    View::removeFromSuperview(m_viewController->view());
   m_viewController.reset();
 }
 
@@ -54,7 +55,8 @@ bool GlowsnapAppDelegate::eventFilter(QObject* watched, QEvent* event) {
       auto* e = static_cast<QDragEnterEvent*>(event);
       const QList<QUrl> urls = e->mimeData()->urls();
       if (urls.size() == 1 && urls.front().isLocalFile() &&
-          imageio::formatForPath(urls.front().toLocalFile().toStdString()) != imageio::Format::Unknown) {
+          imageio::formatForPath(urls.front().toLocalFile().toStdString()) !=
+              imageio::Format::Unknown) {
         e->acceptProposedAction();
         return true;
       }

@@ -41,11 +41,14 @@ constexpr const char* kDoNotShowInfo = "do_not_show_info";
 constexpr const char* kResolution = "resolution";
 
 constexpr const char* kReviewRequest =
-    "Dear friend! Thank you for using Glowsnap!\n\n We just want to note that we would really appreciate "
-    "if you could write your review about Glowsnap in the app store. Your feedback is very important to us! "
+    "Dear friend! Thank you for using Glowsnap!\n\n We just want to note that we would really "
+    "appreciate "
+    "if you could write your review about Glowsnap in the app store. Your feedback is very "
+    "important to us! "
     "\n Thanks in advance for your time! \n\n\n With profound respect, developers of Glowsnap :) ";
 constexpr const char* kFirstTimeInfo =
-    "Thanks for downloading Glowsnap!\n\n\nIf you experience a problem, try restarting your phone.\n"
+    "Thanks for downloading Glowsnap!\n\n\nIf you experience a problem, try restarting your "
+    "phone.\n"
     "This often helps out with graphics heavy apps like Glowsnap.";
 
 // The handlers a button of the interface file may name in its "action".
@@ -71,8 +74,9 @@ const std::map<std::string, Handler>& handlers() {
 
 // The buttons a run in progress disables.
 bool blockedWhileRunning(const std::string& action) {
-  return action == "on_btn_do_pp" || action == "on_btn_select_pp" || action == "on_btn_take_photo" ||
-         action == "on_btn_import_from_library" || action == "on_btn_undo";
+  return action == "on_btn_do_pp" || action == "on_btn_select_pp" ||
+         action == "on_btn_take_photo" || action == "on_btn_import_from_library" ||
+         action == "on_btn_undo";
 }
 
 void showAlert(const std::string& title, const std::string& message, AlertViewDelegate* delegate,
@@ -101,7 +105,8 @@ GlowsnapViewController::~GlowsnapViewController() {
   }
   m_alive.reset();
   if (m_result_iv) delete m_result_iv;
-  if (m_outlets.m_waiting_view && !m_outlets.m_waiting_view->parentWidget()) delete m_outlets.m_waiting_view;
+  if (m_outlets.m_waiting_view && !m_outlets.m_waiting_view->parentWidget())
+    delete m_outlets.m_waiting_view;
 }
 
 QWidget* GlowsnapViewController::view() {
@@ -141,8 +146,8 @@ void GlowsnapViewController::connectActions() {
     if (!action.isValid()) continue;
     auto it = handlers().find(action.toString().toStdString());
     if (it == handlers().end()) {
-      std::cerr << "glowsnap-gui: button " << b->objectName().toStdString() << " names an unknown action "
-                << action.toString().toStdString() << "\n";
+      std::cerr << "glowsnap-gui: button " << b->objectName().toStdString()
+                << " names an unknown action " << action.toString().toStdString() << "\n";
       continue;
     }
     const Handler h = it->second;
@@ -165,7 +170,8 @@ void GlowsnapViewController::viewDidLoad() {
   View::addSubview(v, m_av);
 
   // 4: the sliding views and the splash, in stacking order.
-  for (QWidget* w : {o.m_options_view, o.m_v_select_pp, o.m_result_view, o.m_v_result, o.m_start_view}) {
+  for (QWidget* w :
+       {o.m_options_view, o.m_v_select_pp, o.m_result_view, o.m_v_result, o.m_start_view}) {
     View::addSubview(v, w);
     View::bringSubviewToFront(v, w);
   }
@@ -211,7 +217,8 @@ void GlowsnapViewController::viewDidLoad() {
   Animation::commitAnimations();
 
   // 10, 11: settings.
-  const int index = m_settings.hasKey(kResolution) ? static_cast<int>(m_settings.integerForKey(kResolution)) : 2;
+  const int index =
+      m_settings.hasKey(kResolution) ? static_cast<int>(m_settings.integerForKey(kResolution)) : 2;
   const bool doNotShowInfo = m_settings.boolForKey(kDoNotShowInfo);
   m_settings.setBool(true, kDoNotShowInfo);
   o.m_options_sc->setSelectedSegmentIndex(index);
@@ -320,7 +327,8 @@ void GlowsnapViewController::on_btn_back_from_options() {
 }
 
 int GlowsnapViewController::get_max_resolution() const {
-  return maxResolutionForSegment(m_outlets.m_options_sc ? m_outlets.m_options_sc->selectedSegmentIndex() : -1);
+  return maxResolutionForSegment(
+      m_outlets.m_options_sc ? m_outlets.m_options_sc->selectedSegmentIndex() : -1);
 }
 
 // ---- Acquiring a photo --------------------------------------------------
@@ -397,7 +405,8 @@ bool GlowsnapViewController::openPhotoFile(const std::filesystem::path& path) {
   return true;
 }
 
-ImageRef GlowsnapViewController::scaleAndRotateImage(const ImageRef& image, float height, float width) const {
+ImageRef GlowsnapViewController::scaleAndRotateImage(const ImageRef& image, float height,
+                                                     float width) const {
   return glowsnap::scaleAndRotateImage(image, height, width);
 }
 
@@ -512,8 +521,9 @@ void GlowsnapViewController::run_failed() {
   View::setHidden(o.m_progress_bar, true);
   View::setHidden(o.m_progress_indicator, true);
   View::setHidden(o.m_progress_label, true);
-  showAlert("", "The filter could not run: there is not enough memory for a photo of this size. "
-                "Choose a smaller resolution in Options and try again.",
+  showAlert("",
+            "The filter could not run: there is not enough memory for a photo of this size. "
+            "Choose a smaller resolution in Options and try again.",
             nullptr, "Ok");
 }
 
@@ -525,8 +535,9 @@ void GlowsnapViewController::present_result() {
   const Size shown = iv->image()->displaySize();
   if (shown.width > shown.height) {
     // A landscape picture fills the portrait screen turned a quarter turn.
-    const AffineTransform t = AffineTransform::makeTranslation(0.5f * iv->frame().size.width - 80.0f, -100.0f)
-                                  .rotated(static_cast<float>(M_PI_2));
+    const AffineTransform t =
+        AffineTransform::makeTranslation(0.5f * iv->frame().size.width - 80.0f, -100.0f)
+            .rotated(static_cast<float>(M_PI_2));
     iv->setTransform(t);
     const Rect f = iv->frame();
     iv->setFrame(Rect(f.origin.x, f.origin.y, f.size.height, f.size.width));
@@ -576,7 +587,8 @@ QWidget* GlowsnapViewController::viewForZoomingInScrollView(ScrollView*) { retur
 void GlowsnapViewController::setBusy(bool busy) {
   for (QAbstractButton* b : m_view->findChildren<QAbstractButton*>()) {
     const QVariant action = b->property("action");
-    if (action.isValid() && blockedWhileRunning(action.toString().toStdString())) b->setEnabled(!busy);
+    if (action.isValid() && blockedWhileRunning(action.toString().toStdString()))
+      b->setEnabled(!busy);
   }
 }
 
@@ -664,7 +676,9 @@ void GlowsnapViewController::save_result() {
   m_sheet_save_options->showInView(m_view.get());
 }
 
-ImageRef GlowsnapViewController::get_image_to_save() const { return m_result_iv ? m_result_iv->image() : nullptr; }
+ImageRef GlowsnapViewController::get_image_to_save() const {
+  return m_result_iv ? m_result_iv->image() : nullptr;
+}
 
 void GlowsnapViewController::clickedButtonAtIndex(ActionSheet* actionSheet, int buttonIndex) {
   if (!m_sheet_save_options || actionSheet != m_sheet_save_options.get()) return;
@@ -687,12 +701,14 @@ void GlowsnapViewController::write_to_saved_photos() {
   ImageRef image = get_image_to_save();
   if (!image) return;
   View::addSubview(m_view.get(), m_outlets.m_waiting_view);
-  if (auto* spinner = m_outlets.m_waiting_view->findChild<ActivityIndicator*>()) spinner->startAnimating();
+  if (auto* spinner = m_outlets.m_waiting_view->findChild<ActivityIndicator*>())
+    spinner->startAnimating();
   std::weak_ptr<int> alive = m_alive;
-  PhotoAlbum::writeImageToSavedPhotosAlbum(image, [this, alive](ImageRef img, Result<std::filesystem::path> r) {
-    if (!alive.lock()) return;
-    didFinishSavingWithError(img, r.ok() ? nullptr : &r.error(), nullptr);
-  });
+  PhotoAlbum::writeImageToSavedPhotosAlbum(
+      image, [this, alive](ImageRef img, Result<std::filesystem::path> r) {
+        if (!alive.lock()) return;
+        didFinishSavingWithError(img, r.ok() ? nullptr : &r.error(), nullptr);
+      });
 }
 
 void GlowsnapViewController::didFinishSavingWithError(const ImageRef&, const Error* error, void*) {
@@ -708,7 +724,8 @@ void GlowsnapViewController::copy_to_clipboard() {
   ImageRef image = get_image_to_save();
   if (!image) return;
   View::addSubview(m_view.get(), m_outlets.m_waiting_view);
-  if (auto* spinner = m_outlets.m_waiting_view->findChild<ActivityIndicator*>()) spinner->startAnimating();
+  if (auto* spinner = m_outlets.m_waiting_view->findChild<ActivityIndicator*>())
+    spinner->startAnimating();
   std::weak_ptr<int> alive = m_alive;
   std::thread([this, image, alive] {
     copy_to_clipboard_in_background(image);

@@ -24,7 +24,9 @@ void SelectPostProcessVC::setTable_view(TableView* tableView) {
   if (m_table_view) m_table_view->setBackgroundColor(Qt::black);
 }
 
-int SelectPostProcessVC::numberOfSectionsInTableView(TableView*) { return static_cast<int>(m_list.size()); }
+int SelectPostProcessVC::numberOfSectionsInTableView(TableView*) {
+  return static_cast<int>(m_list.size());
+}
 
 int SelectPostProcessVC::numberOfRowsInSection(TableView*, int section) {
   if (section < 0 || section >= static_cast<int>(m_list.size())) return 0;
@@ -36,7 +38,8 @@ std::optional<std::string> SelectPostProcessVC::titleForHeaderInSection(TableVie
   return m_list[section].title;
 }
 
-std::optional<std::vector<std::string>> SelectPostProcessVC::sectionIndexTitlesForTableView(TableView*) {
+std::optional<std::vector<std::string>> SelectPostProcessVC::sectionIndexTitlesForTableView(
+    TableView*) {
   return m_indexList;
 }
 
@@ -46,10 +49,11 @@ int SelectPostProcessVC::sectionForSectionIndexTitle(TableView*, const std::stri
   return it == m_indexList->end() ? 0 : static_cast<int>(it - m_indexList->begin());
 }
 
-std::shared_ptr<TableViewCell> SelectPostProcessVC::cellForRowAtIndexPath(TableView* tableView,
-                                                                           const IndexPath& indexPath) {
+std::shared_ptr<TableViewCell> SelectPostProcessVC::cellForRowAtIndexPath(
+    TableView* tableView, const IndexPath& indexPath) {
   static const std::string kCellId = "AuthorCell";
-  std::shared_ptr<TableViewCell> cell = tableView ? tableView->dequeueReusableCellWithIdentifier(kCellId) : nullptr;
+  std::shared_ptr<TableViewCell> cell =
+      tableView ? tableView->dequeueReusableCellWithIdentifier(kCellId) : nullptr;
   if (!cell) cell = std::make_shared<TableViewCell>(kCellId);
   const std::string& name = m_list.at(indexPath.section).authors.at(indexPath.row);
   cell->setText(name);
@@ -57,7 +61,8 @@ std::shared_ptr<TableViewCell> SelectPostProcessVC::cellForRowAtIndexPath(TableV
   return cell;
 }
 
-std::optional<IndexPath> SelectPostProcessVC::willSelectRowAtIndexPath(TableView*, const IndexPath& indexPath) {
+std::optional<IndexPath> SelectPostProcessVC::willSelectRowAtIndexPath(TableView*,
+                                                                       const IndexPath& indexPath) {
   const std::string name = m_list.at(indexPath.section).authors.at(indexPath.row);
   if (m_owner) m_owner->on_selected_pp(name);
   return std::nullopt;

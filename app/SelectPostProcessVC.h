@@ -44,10 +44,13 @@ class SelectPostProcessVC : public TableViewDataSource, public TableViewDelegate
   int numberOfSectionsInTableView(TableView* tableView) override;
   int numberOfRowsInSection(TableView* tableView, int section) override;
   std::optional<std::string> titleForHeaderInSection(TableView* tableView, int section) override;
-  std::optional<std::vector<std::string>> sectionIndexTitlesForTableView(TableView* tableView) override;
+  std::optional<std::vector<std::string>> sectionIndexTitlesForTableView(
+      TableView* tableView) override;
   int sectionForSectionIndexTitle(TableView* tableView, const std::string& title, int index);
-  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView* tableView, const IndexPath& indexPath) override;
-  std::optional<IndexPath> willSelectRowAtIndexPath(TableView* tableView, const IndexPath& indexPath) override;
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView* tableView,
+                                                       const IndexPath& indexPath) override;
+  std::optional<IndexPath> willSelectRowAtIndexPath(TableView* tableView,
+                                                    const IndexPath& indexPath) override;
 
  private:
   TableView* m_table_view = nullptr;

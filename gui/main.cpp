@@ -18,9 +18,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
-      std::cout << "Usage: glowsnap-gui [PHOTO]\n"
-                   "Opens the Glowsnap desktop application, with PHOTO (JPEG or PNG) picked if given.\n"
-                   "GLOWSNAP_SCALE sets the size of the window (default 1.5).\n";
+      std::cout
+          << "Usage: glowsnap-gui [PHOTO]\n"
+             "Opens the Glowsnap desktop application, with PHOTO (JPEG or PNG) picked if given.\n"
+             "GLOWSNAP_SCALE sets the size of the window (default 1.5).\n";
       return 0;
     }
     if (arg.rfind("-", 0) != 0 && photo.empty()) photo = arg;
@@ -34,11 +35,13 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Glowsnap");
   QApplication::setApplicationVersion("1.6.0");
   const std::filesystem::path icon = glowsnap::paths::resourcePath("icons/glowsnap.png");
-  if (std::filesystem::exists(icon)) QApplication::setWindowIcon(QIcon(QString::fromStdString(icon.string())));
+  if (std::filesystem::exists(icon))
+    QApplication::setWindowIcon(QIcon(QString::fromStdString(icon.string())));
 
   glowsnap::RunLoopDriver driver;
   glowsnap::Defaults& settings = glowsnap::Defaults::standard();
-  if (!settings.lastError().empty()) std::cerr << "glowsnap-gui: settings: " << settings.lastError() << "\n";
+  if (!settings.lastError().empty())
+    std::cerr << "glowsnap-gui: settings: " << settings.lastError() << "\n";
 
   glowsnap::GlowsnapAppDelegate delegate(settings);
   delegate.applicationDidFinishLaunching();

@@ -2,7 +2,7 @@
 // files for the documentation: the main screen with a photo, the filter
 // list and a result. It drives the same controller as glowsnap-gui through
 // its handlers, with animations off, and waits for the run through Qt's
-// event loop. Usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE]
+// event loop. Usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE [--all]]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -14,6 +14,7 @@
 #include "app/GlowsnapAppDelegate.h"
 #include "app/GlowsnapViewController.h"
 #include "platform/foundation/Defaults.h"
+#include "platform/qt/ActionSheet.h"
 #include "platform/qt/AlertView.h"
 #include "platform/qt/Animation.h"
 #include "platform/qt/RunLoopDriver.h"
@@ -22,11 +23,6 @@ namespace {
 
 bool save(QWidget* window, const std::filesystem::path& file) {
   QApplication::processEvents();
-  if (std::getenv("GLOWSNAP_SHOTS_DEBUG")) {
-    for (QWidget* w : window->findChildren<QWidget*>()) {
-      if (w->objectName().startsWith("m_")) std::cerr << w->objectName().toStdString() << " vis=" << w->isVisible() << " hid=" << w->isHidden() << " geo=" << w->geometry().x() << "," << w->geometry().y() << "\n";
-    }
-  }
   const QPixmap shot = window->grab();
   if (!shot.save(QString::fromStdString(file.string()), "PNG")) {
     std::cerr << "glowsnap-gui-screenshots: cannot write " << file << "\n";
@@ -51,7 +47,8 @@ int main(int argc, char** argv) {
   glowsnap::Animation::setEnabled(false);
   std::filesystem::create_directories(out);
 
-  glowsnap::Defaults settings(std::filesystem::temp_directory_path() / "glowsnap-screenshots-defaults.json");
+  glowsnap::Defaults settings(std::filesystem::temp_directory_path() /
+                              "glowsnap-screenshots-defaults.json");
   settings.setBool(true, "do_not_show_info");
   settings.setInteger(3, "num_runs");
   settings.setInteger(2, "resolution");
@@ -73,11 +70,24 @@ int main(int argc, char** argv) {
   vc->on_btn_do_pp();
   QElapsedTimer timer;
   timer.start();
-  while (vc->isRunInProgress() && timer.elapsed() < 120000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  while (vc->isRunInProgress() && timer.elapsed() < 120000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
   if (vc->isRunInProgress() || !vc->result_iv()) {
     std::cerr << "glowsnap-gui-screenshots: the filter run did not finish\n";
     return 1;
   }
   ok = save(window, out / "result.png") && ok;
+  if (argc > 4 && std::string(argv[4]) == "--all") {
+    // Further screens, for looking at rather than for the README.
+    vc->on_btn_save_result();
+    ok = save(window, out / "save-sheet.png") && ok;
+    glowsnap::ActionSheet::closeAll();
+    vc->on_btn_back_from_result();
+    vc->on_btn_undo();
+    ok = save(window, out / "undo-alert.png") && ok;
+    glowsnap::AlertView::closeAll();
+    vc->on_btn_help();
+    ok = save(window, out / "help.png") && ok;
+  }
   return ok ? 0 : 1;
 }

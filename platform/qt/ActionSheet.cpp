@@ -12,10 +12,9 @@ std::vector<std::shared_ptr<ActionSheet>>& shown() {
 }
 }  // namespace
 
-std::shared_ptr<ActionSheet> ActionSheet::create(const std::string& title, ActionSheetDelegate* delegate,
-                                                 const std::string& cancelButtonTitle,
-                                                 const std::string& destructiveButtonTitle,
-                                                 const std::vector<std::string>& otherButtonTitles) {
+std::shared_ptr<ActionSheet> ActionSheet::create(
+    const std::string& title, ActionSheetDelegate* delegate, const std::string& cancelButtonTitle,
+    const std::string& destructiveButtonTitle, const std::vector<std::string>& otherButtonTitles) {
   std::shared_ptr<ActionSheet> s(new ActionSheet);
   s->title_ = title;
   s->delegate_ = delegate;
@@ -64,8 +63,9 @@ void ActionSheet::close() {
     panel_ = nullptr;
   }
   auto& list = shown();
-  list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& s) { return s.get() == this; }),
-             list.end());
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [this](const auto& s) { return s.get() == this; }),
+      list.end());
 }
 
 std::vector<std::shared_ptr<ActionSheet>> ActionSheet::visibleSheets() { return shown(); }

@@ -5,17 +5,16 @@
 #pragma once
 
 #include <QPointer>
-
-#include "platform/qt/Panel.h"
 #include <QWidget>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/qt/Panel.h"
+
 namespace glowsnap {
 
 class ActionSheet;
-
 
 class ActionSheetDelegate {
  public:
@@ -28,7 +27,8 @@ class ActionSheetDelegate {
 
 class ActionSheet : public std::enable_shared_from_this<ActionSheet> {
  public:
-  static std::shared_ptr<ActionSheet> create(const std::string& title, ActionSheetDelegate* delegate,
+  static std::shared_ptr<ActionSheet> create(const std::string& title,
+                                             ActionSheetDelegate* delegate,
                                              const std::string& cancelButtonTitle,
                                              const std::string& destructiveButtonTitle,
                                              const std::vector<std::string>& otherButtonTitles);

@@ -60,8 +60,9 @@ void AlertView::close() {
     panel_ = nullptr;
   }
   auto& list = shown();
-  list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& a) { return a.get() == this; }),
-             list.end());
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [this](const auto& a) { return a.get() == this; }),
+      list.end());
 }
 
 std::vector<std::shared_ptr<AlertView>> AlertView::visibleAlerts() { return shown(); }

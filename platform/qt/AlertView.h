@@ -6,16 +6,15 @@
 #pragma once
 
 #include <QPointer>
-
-#include "platform/qt/Panel.h"
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/qt/Panel.h"
+
 namespace glowsnap {
 
 class AlertView;
-
 
 class AlertViewDelegate {
  public:

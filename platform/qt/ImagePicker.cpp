@@ -85,11 +85,12 @@ void ImagePicker::present(QWidget* parent) {
     row->addWidget(shoot);
     layout->addLayout(row);
     QObject::connect(shoot, &QPushButton::clicked, capture, [capture] { capture->capture(); });
-    QObject::connect(capture, &QImageCapture::imageCaptured, dialog, [this, dialog](int, const QImage& img) {
-      ImageRef image = QtImage::fromQImage(img);
-      dialog->hide();
-      if (delegate_ && image) delegate_->didFinishPickingImage(this, image, {});
-    });
+    QObject::connect(capture, &QImageCapture::imageCaptured, dialog,
+                     [this, dialog](int, const QImage& img) {
+                       ImageRef image = QtImage::fromQImage(img);
+                       dialog->hide();
+                       if (delegate_ && image) delegate_->didFinishPickingImage(this, image, {});
+                     });
     QObject::connect(cancel, &QPushButton::clicked, dialog, [this, dialog] {
       dialog->hide();
       if (delegate_) delegate_->imagePickerControllerDidCancel(this);
@@ -101,13 +102,15 @@ void ImagePicker::present(QWidget* parent) {
     return;
   }
 #endif
-  auto* dialog = new QFileDialog(parent ? parent->window() : nullptr, QObject::tr("Choose a photo"));
+  auto* dialog =
+      new QFileDialog(parent ? parent->window() : nullptr, QObject::tr("Choose a photo"));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setNameFilter(QObject::tr("Photos (*.jpg *.jpeg *.JPG *.JPEG *.png *.PNG)"));
   const std::filesystem::path pictures = paths::picturesDirectory();
   std::error_code ec;
-  if (std::filesystem::is_directory(pictures, ec)) dialog->setDirectory(QString::fromStdString(pictures.string()));
+  if (std::filesystem::is_directory(pictures, ec))
+    dialog->setDirectory(QString::fromStdString(pictures.string()));
   QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [this](const QString& file) {
     pickFile(std::filesystem::path(file.toStdString()));
   });

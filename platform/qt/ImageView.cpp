@@ -45,7 +45,8 @@ void ImageView::setFrame(const Rect& f) {
   // The bounds whose transformed box has the frame's size, and the center
   // that puts that box on the frame.
   const AffineTransform& t = transform_;
-  const float absA = std::fabs(t.a), absB = std::fabs(t.b), absC = std::fabs(t.c), absD = std::fabs(t.d);
+  const float absA = std::fabs(t.a), absB = std::fabs(t.b), absC = std::fabs(t.c),
+              absD = std::fabs(t.d);
   // frame.w = |a|·bw + |c|·bh, frame.h = |b|·bw + |d|·bh
   const float det = absA * absD - absC * absB;
   if (std::fabs(det) > 1e-6f) {
@@ -92,7 +93,8 @@ QRectF ImageView::pictureRect() const {
   const double a = double(upright_.width()) / upright_.height();
   const double b = box.width() / box.height();
   const bool fitWidth = mode_ == ScaleAspectFit ? a > b : a < b;
-  QSizeF s = fitWidth ? QSizeF(box.width(), box.width() / a) : QSizeF(box.height() * a, box.height());
+  QSizeF s =
+      fitWidth ? QSizeF(box.width(), box.width() / a) : QSizeF(box.height() * a, box.height());
   return QRectF(-s.width() / 2, -s.height() / 2, s.width(), s.height());
 }
 

@@ -30,7 +30,8 @@ Panel::Panel(QWidget* host, Style style, const QString& title, const QString& me
   layout->setSpacing(8);
   const QString boxStyle =
       style == Style::Alert
-          ? "QWidget#alertBox { background: rgba(24, 40, 72, 235); border: 2px solid rgba(255,255,255,200);"
+          ? "QWidget#alertBox { background: rgba(24, 40, 72, 235); border: 2px solid "
+            "rgba(255,255,255,200);"
             " border-radius: 10px; }"
           : "QWidget#sheetBox { background: rgba(20, 20, 20, 235); border-top: 1px solid #666; }";
   box_->setStyleSheet(boxStyle +
@@ -81,8 +82,10 @@ Panel::~Panel() = default;
 void Panel::fitToHost() {
   QWidget* host = parentWidget();
   const QSize area = host ? host->size() : QSize(320, 480);
-  if (!host) resize(area);
-  else setGeometry(0, 0, area.width(), area.height());
+  if (!host)
+    resize(area);
+  else
+    setGeometry(0, 0, area.width(), area.height());
   const int boxWidth = style_ == Style::Alert ? std::min(284, area.width() - 20) : area.width();
   box_->setFixedWidth(boxWidth);
   box_->adjustSize();

@@ -39,10 +39,12 @@ std::string stamp() {
 // Writes bytes to a temporary file in dir, flushes it and links it under
 // the first free name; link() refuses a name that exists, so two saves
 // never overwrite each other and a reader never sees a partial file.
-Result<std::filesystem::path> writeUnique(const std::filesystem::path& dir, const std::vector<std::uint8_t>& bytes) {
+Result<std::filesystem::path> writeUnique(const std::filesystem::path& dir,
+                                          const std::vector<std::uint8_t>& bytes) {
   std::string tmpl = (dir / ".glowsnap-XXXXXX").string();
   const int fd = mkstemp(tmpl.data());
-  if (fd < 0) return albumError(errno, "Cannot write to " + dir.string() + ": " + std::strerror(errno));
+  if (fd < 0)
+    return albumError(errno, "Cannot write to " + dir.string() + ": " + std::strerror(errno));
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -71,7 +73,8 @@ Result<std::filesystem::path> writeUnique(const std::filesystem::path& dir, cons
     if (errno != EEXIST) {
       const int err = errno;
       // Some file systems cannot link; renaming is still atomic there.
-      if (!std::filesystem::exists(target) && ::rename(tmpl.c_str(), target.c_str()) == 0) return target;
+      if (!std::filesystem::exists(target) && ::rename(tmpl.c_str(), target.c_str()) == 0)
+        return target;
       ::unlink(tmpl.c_str());
       return albumError(err, "Cannot write " + target.string() + ": " + std::strerror(err));
     }
@@ -86,7 +89,8 @@ std::filesystem::path PhotoAlbum::directory() { return paths::picturesDirectory(
 
 Result<std::filesystem::path> PhotoAlbum::save(const Image& image) {
   const std::filesystem::path dir = directory();
-  if (!paths::ensureDirectory(dir)) return albumError(EACCES, "Cannot create the folder " + dir.string());
+  if (!paths::ensureDirectory(dir))
+    return albumError(EACCES, "Cannot create the folder " + dir.string());
   Result<std::vector<std::uint8_t>> jpeg = imageio::encodeJpeg(image, 0.95f);
   if (!jpeg.ok()) return jpeg.error();
   static std::mutex mutex;  // one save at a time picks its name
@@ -97,8 +101,14 @@ Result<std::filesystem::path> PhotoAlbum::save(const Image& image) {
 void PhotoAlbum::writeImageToSavedPhotosAlbum(
     ImageRef image, std::function<void(ImageRef, Result<std::filesystem::path>)> completion) {
   std::thread([image = std::move(image), completion = std::move(completion)]() mutable {
-    Result<std::filesystem::path> r = image ? save(*image) : Result<std::filesystem::path>(albumError(EINVAL, "No image to save"));
-    performOnMainThread([image, completion, r] { if (completion) completion(image, r); }, false);
+    Result<std::filesystem::path> r =
+        image ? save(*image)
+              : Result<std::filesystem::path>(albumError(EINVAL, "No image to save"));
+    performOnMainThread(
+        [image, completion, r] {
+          if (completion) completion(image, r);
+        },
+        false);
   }).detach();
 }
 

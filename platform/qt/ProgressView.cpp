@@ -11,7 +11,8 @@ ProgressView::ProgressView(QWidget* parent) : QProgressBar(parent) {
   setTextVisible(false);
   setStyleSheet(
       "QProgressBar { border: 1px solid #888; border-radius: 4px; background: #f4f4f4; }"
-      " QProgressBar::chunk { border-radius: 3px; background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+      " QProgressBar::chunk { border-radius: 3px; background: qlineargradient(x1:0, y1:0, x2:0, "
+      "y2:1,"
       " stop:0 #8fb4ff, stop:1 #2f63d6); }");
 }
 

@@ -46,7 +46,8 @@ void RunLoopDriver::service() {
 }
 
 void RunLoopDriver::rearm() {
-  const std::optional<double> seconds = RunLoop::main().secondsUntilNextTimer(RunLoop::kDefaultMode);
+  const std::optional<double> seconds =
+      RunLoop::main().secondsUntilNextTimer(RunLoop::kDefaultMode);
   if (!seconds) {
     if (timer_->isActive()) timer_->stop();
     return;

@@ -32,7 +32,10 @@ void ScrollView::setBackgroundColor(const QColor& color) {
   setPalette(pal);
 }
 
-void ScrollView::addSubview(QWidget* view) { View::addSubview(this, view); relayout(); }
+void ScrollView::addSubview(QWidget* view) {
+  View::addSubview(this, view);
+  relayout();
+}
 
 void ScrollView::setZoomScale(float scale, QPointF anchor) {
   scale = std::clamp(scale, minZoom_, std::max(minZoom_, maxZoom_));
@@ -41,7 +44,8 @@ void ScrollView::setZoomScale(float scale, QPointF anchor) {
   const double cx = (anchor.x() + offset_.x) / zoom_;
   const double cy = (anchor.y() + offset_.y) / zoom_;
   zoom_ = scale;
-  offset_ = Point{static_cast<float>(cx * zoom_ - anchor.x()), static_cast<float>(cy * zoom_ - anchor.y())};
+  offset_ = Point{static_cast<float>(cx * zoom_ - anchor.x()),
+                  static_cast<float>(cy * zoom_ - anchor.y())};
   clampOffset();
   relayout();
 }
@@ -90,7 +94,8 @@ void ScrollView::mouseMoveEvent(QMouseEvent* event) {
   if (!dragging_) return;
   const QPointF d = event->position() - lastPos_;
   lastPos_ = event->position();
-  setContentOffset(Point{offset_.x - static_cast<float>(d.x()), offset_.y - static_cast<float>(d.y())});
+  setContentOffset(
+      Point{offset_.x - static_cast<float>(d.x()), offset_.y - static_cast<float>(d.y())});
 }
 
 void ScrollView::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
@@ -118,7 +123,8 @@ bool ScrollView::event(QEvent* event) {
 bool ScrollView::gestureEvent(QGestureEvent* event) {
   if (auto* pinch = static_cast<QPinchGesture*>(event->gesture(Qt::PinchGesture))) {
     if (pinch->changeFlags() & QPinchGesture::ScaleFactorChanged) {
-      setZoomScale(static_cast<float>(zoom_ * pinch->scaleFactor()), mapFromGlobal(pinch->centerPoint()));
+      setZoomScale(static_cast<float>(zoom_ * pinch->scaleFactor()),
+                   mapFromGlobal(pinch->centerPoint()));
     }
     event->accept(pinch);
     return true;

@@ -5,7 +5,8 @@
 
 namespace glowsnap {
 
-SegmentedControl::SegmentedControl(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this)) {
+SegmentedControl::SegmentedControl(QWidget* parent)
+    : QWidget(parent), group_(new QButtonGroup(this)) {
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);

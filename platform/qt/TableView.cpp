@@ -36,7 +36,8 @@ std::shared_ptr<TableViewCell> TableView::cellForRowAtIndexPath(const IndexPath&
   return cells[p.row];
 }
 
-std::shared_ptr<TableViewCell> TableView::dequeueReusableCellWithIdentifier(const std::string& identifier) {
+std::shared_ptr<TableViewCell> TableView::dequeueReusableCellWithIdentifier(
+    const std::string& identifier) {
   auto it = reusable_.find(identifier);
   if (it == reusable_.end() || it->second.empty()) return nullptr;
   auto cell = it->second.back();
@@ -59,7 +60,8 @@ void TableView::reloadData() {
       Section section;
       section.title = dataSource_->titleForHeaderInSection(this, s);
       const int rows = dataSource_->numberOfRowsInSection(this, s);
-      for (int r = 0; r < rows; ++r) section.cells.push_back(dataSource_->cellForRowAtIndexPath(this, {s, r}));
+      for (int r = 0; r < rows; ++r)
+        section.cells.push_back(dataSource_->cellForRowAtIndexPath(this, {s, r}));
       sections_.push_back(std::move(section));
     }
   }
@@ -84,7 +86,8 @@ void TableView::rebuildItems() {
     }
     for (int r = 0; r < static_cast<int>(section.cells.size()); ++r) {
       const auto& cell = section.cells[r];
-      auto* item = new QListWidgetItem(cell ? QString::fromStdString(cell->text()) : QString(), this);
+      auto* item =
+          new QListWidgetItem(cell ? QString::fromStdString(cell->text()) : QString(), this);
       item->setFlags(Qt::ItemIsEnabled);
       QFont f = font();
       f.setBold(true);
@@ -93,8 +96,9 @@ void TableView::rebuildItems() {
       // A dark table shows black text on light cells, as a plain-style
       // table of the original design did.
       item->setForeground(cell ? cell->textColor() : QColor(Qt::black));
-      item->setBackground(QColor(selected_ && *selected_ == IndexPath{s, r} ? QColor(70, 110, 200)
-                                                                           : QColor(245, 245, 245)));
+      item->setBackground(QColor(selected_ && *selected_ == IndexPath{s, r}
+                                     ? QColor(70, 110, 200)
+                                     : QColor(245, 245, 245)));
       item->setSizeHint(QSize(0, rowHeight_));
       item->setData(kSectionRole, s);
       item->setData(kRowRole, r);

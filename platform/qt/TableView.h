@@ -25,7 +25,8 @@ struct IndexPath {
 
 class TableViewCell {
  public:
-  explicit TableViewCell(std::string reuseIdentifier) : reuseIdentifier_(std::move(reuseIdentifier)) {}
+  explicit TableViewCell(std::string reuseIdentifier)
+      : reuseIdentifier_(std::move(reuseIdentifier)) {}
   const std::string& reuseIdentifier() const { return reuseIdentifier_; }
   const std::string& text() const { return text_; }
   void setText(const std::string& text) { text_ = text; }
@@ -45,7 +46,9 @@ class TableViewDataSource {
   virtual int numberOfRowsInSection(TableView* tableView, int section) = 0;
   virtual std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView* tableView,
                                                                const IndexPath& indexPath) = 0;
-  virtual std::optional<std::string> titleForHeaderInSection(TableView*, int) { return std::nullopt; }
+  virtual std::optional<std::string> titleForHeaderInSection(TableView*, int) {
+    return std::nullopt;
+  }
   virtual std::optional<std::vector<std::string>> sectionIndexTitlesForTableView(TableView*) {
     return std::nullopt;
   }
@@ -55,7 +58,8 @@ class TableViewDelegate {
  public:
   virtual ~TableViewDelegate() = default;
   // The row to select for a tap on indexPath, or nothing to select none.
-  virtual std::optional<IndexPath> willSelectRowAtIndexPath(TableView*, const IndexPath& indexPath) {
+  virtual std::optional<IndexPath> willSelectRowAtIndexPath(TableView*,
+                                                            const IndexPath& indexPath) {
     return indexPath;
   }
 };

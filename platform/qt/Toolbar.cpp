@@ -6,9 +6,7 @@
 
 namespace glowsnap {
 
-Toolbar::Toolbar(QWidget* parent) : QWidget(parent) {
-  setBarStyle(Default);
-}
+Toolbar::Toolbar(QWidget* parent) : QWidget(parent) { setBarStyle(Default); }
 
 Toolbar::~Toolbar() = default;
 
@@ -45,10 +43,11 @@ void Toolbar::setBarStyle(int style) {
   style_ = style;
   const QString text = style == Black ? "white" : "#1d2a3a";
   const QString bg = style == Black ? "rgba(255,255,255,30)" : "rgba(255,255,255,90)";
-  setStyleSheet(QStringLiteral("QToolButton, QPushButton { color: %1; font-weight: bold; padding: 4px 8px;"
-                               " border: 1px solid rgba(0,0,0,110); border-radius: 5px; background: %2; }"
-                               " QToolButton:pressed, QPushButton:pressed { background: rgba(0,0,0,60); }"
-                               " QToolButton:disabled, QPushButton:disabled { color: rgba(128,128,128,180); }")
+  setStyleSheet(QStringLiteral(
+                    "QToolButton, QPushButton { color: %1; font-weight: bold; padding: 4px 8px;"
+                    " border: 1px solid rgba(0,0,0,110); border-radius: 5px; background: %2; }"
+                    " QToolButton:pressed, QPushButton:pressed { background: rgba(0,0,0,60); }"
+                    " QToolButton:disabled, QPushButton:disabled { color: rgba(128,128,128,180); }")
                     .arg(text, bg));
   update();
 }

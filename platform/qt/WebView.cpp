@@ -24,11 +24,20 @@ class PolicyPage : public QWebEnginePage {
     if (!d) return true;
     WebViewDelegate::NavigationType t = WebViewDelegate::Other;
     switch (type) {
-      case QWebEnginePage::NavigationTypeLinkClicked: t = WebViewDelegate::LinkClicked; break;
-      case QWebEnginePage::NavigationTypeFormSubmitted: t = WebViewDelegate::FormSubmitted; break;
-      case QWebEnginePage::NavigationTypeBackForward: t = WebViewDelegate::BackForward; break;
-      case QWebEnginePage::NavigationTypeReload: t = WebViewDelegate::Reload; break;
-      default: break;
+      case QWebEnginePage::NavigationTypeLinkClicked:
+        t = WebViewDelegate::LinkClicked;
+        break;
+      case QWebEnginePage::NavigationTypeFormSubmitted:
+        t = WebViewDelegate::FormSubmitted;
+        break;
+      case QWebEnginePage::NavigationTypeBackForward:
+        t = WebViewDelegate::BackForward;
+        break;
+      case QWebEnginePage::NavigationTypeReload:
+        t = WebViewDelegate::Reload;
+        break;
+      default:
+        break;
     }
     return d->shouldStartLoadWithRequest(view_, url, t);
   }
@@ -59,7 +68,8 @@ WebView::WebView(QWidget* parent) : QWidget(parent), d_(new Impl) {
   d_->browser->setOpenExternalLinks(false);
   d_->browser->setFrameShape(QFrame::NoFrame);
   layout->addWidget(d_->browser);
-  connect(d_->browser, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { clickLink(url); });
+  connect(d_->browser, &QTextBrowser::anchorClicked, this,
+          [this](const QUrl& url) { clickLink(url); });
 #endif
 }
 
@@ -80,7 +90,8 @@ void WebView::setBackgroundColor(const QColor& color) {
 void WebView::loadHTMLString(const QString& html, const QUrl& baseUrl) {
   html_ = html;
   current_ = baseUrl;
-  if (delegate_ && !delegate_->shouldStartLoadWithRequest(this, baseUrl, WebViewDelegate::Other)) return;
+  if (delegate_ && !delegate_->shouldStartLoadWithRequest(this, baseUrl, WebViewDelegate::Other))
+    return;
 #ifdef GLOWSNAP_HAVE_WEBENGINE
   d_->engine->setHtml(html, baseUrl);
 #else
@@ -92,7 +103,8 @@ void WebView::loadHTMLString(const QString& html, const QUrl& baseUrl) {
 
 bool WebView::clickLink(const QUrl& link) {
   const QUrl url = current_.resolved(link);
-  if (delegate_ && !delegate_->shouldStartLoadWithRequest(this, url, WebViewDelegate::LinkClicked)) {
+  if (delegate_ &&
+      !delegate_->shouldStartLoadWithRequest(this, url, WebViewDelegate::LinkClicked)) {
     return false;
   }
 #ifdef GLOWSNAP_HAVE_WEBENGINE
@@ -106,7 +118,8 @@ bool WebView::clickLink(const QUrl& link) {
       d_->browser->document()->setBaseUrl(url);
       d_->browser->setHtml(html_);
     }
-  } else if (url.hasFragment() && url.adjusted(QUrl::RemoveFragment) == current_.adjusted(QUrl::RemoveFragment)) {
+  } else if (url.hasFragment() &&
+             url.adjusted(QUrl::RemoveFragment) == current_.adjusted(QUrl::RemoveFragment)) {
     d_->browser->scrollToAnchor(url.fragment());
   }
 #endif

@@ -15,8 +15,14 @@ class WebView;
 
 class WebViewDelegate {
  public:
-  enum NavigationType { LinkClicked = 0, FormSubmitted = 1, BackForward = 2, Reload = 3,
-                        FormResubmitted = 4, Other = 5 };
+  enum NavigationType {
+    LinkClicked = 0,
+    FormSubmitted = 1,
+    BackForward = 2,
+    Reload = 3,
+    FormResubmitted = 4,
+    Other = 5
+  };
   virtual ~WebViewDelegate() = default;
   virtual bool shouldStartLoadWithRequest(WebView* webView, const QUrl& url, NavigationType type) {
     (void)webView;

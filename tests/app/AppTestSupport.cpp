@@ -39,9 +39,7 @@ std::vector<std::string> ControllerTest::alertMessages() const {
   return out;
 }
 
-void ControllerTest::pick(const ImageRef& image) {
-  vc_->didFinishPickingImage(nullptr, image, {});
-}
+void ControllerTest::pick(const ImageRef& image) { vc_->didFinishPickingImage(nullptr, image, {}); }
 
 void ControllerTest::runToEnd() {
   vc_->on_btn_do_pp();
@@ -51,7 +49,8 @@ void ControllerTest::runToEnd() {
 bool ControllerTest::spinUntilImpl(const std::function<bool()>& done) {
   QElapsedTimer t;
   t.start();
-  while (!done() && t.elapsed() < 60000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  while (!done() && t.elapsed() < 60000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
   return done();
 }
 

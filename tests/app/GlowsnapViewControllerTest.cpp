@@ -4,8 +4,8 @@
 
 #include <QLabel>
 
-#include "app/BorderedImageView.h"
 #include "app/AboutView.h"
+#include "app/BorderedImageView.h"
 #include "app/SelectPostProcessVC.h"
 #include "engine/PostProcess.h"
 #include "platform/qt/Animation.h"
@@ -19,20 +19,23 @@
 namespace glowsnap::test {
 namespace {
 
-#define EXPECT_FRAME(widget, X_, Y_, W_, H_)                                                          \
-  do {                                                                                           \
-    const Rect f_ = frameOf(widget);                                                             \
-    EXPECT_TRUE(sameRect(f_, Rect(X_, Y_, W_, H_)))                                                  \
+#define EXPECT_FRAME(widget, X_, Y_, W_, H_)                                                    \
+  do {                                                                                          \
+    const Rect f_ = frameOf(widget);                                                            \
+    EXPECT_TRUE(sameRect(f_, Rect(X_, Y_, W_, H_)))                                             \
         << #widget << " is at (" << f_.origin.x << ", " << f_.origin.y << ", " << f_.size.width \
-        << ", " << f_.size.height << ")";                                                        \
+        << ", " << f_.size.height << ")";                                                       \
   } while (0)
 
 const char* kReview =
-    "Dear friend! Thank you for using Glowsnap!\n\n We just want to note that we would really appreciate "
-    "if you could write your review about Glowsnap in the app store. Your feedback is very important to us! "
+    "Dear friend! Thank you for using Glowsnap!\n\n We just want to note that we would really "
+    "appreciate "
+    "if you could write your review about Glowsnap in the app store. Your feedback is very "
+    "important to us! "
     "\n Thanks in advance for your time! \n\n\n With profound respect, developers of Glowsnap :) ";
 const char* kFirstTime =
-    "Thanks for downloading Glowsnap!\n\n\nIf you experience a problem, try restarting your phone.\n"
+    "Thanks for downloading Glowsnap!\n\n\nIf you experience a problem, try restarting your "
+    "phone.\n"
     "This often helps out with graphics heavy apps like Glowsnap.";
 
 using Launch = ControllerTest;
@@ -104,7 +107,8 @@ TEST_F(Launch, ScreenStacksTheSlidingViewsAndNeverRotates) {
 
   EXPECT_TRUE(vc.shouldAutorotateToInterfaceOrientation(GlowsnapViewController::Portrait));
   EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(GlowsnapViewController::LandscapeLeft));
-  EXPECT_FALSE(vc.shouldAutorotateToInterfaceOrientation(GlowsnapViewController::PortraitUpsideDown));
+  EXPECT_FALSE(
+      vc.shouldAutorotateToInterfaceOrientation(GlowsnapViewController::PortraitUpsideDown));
 }
 
 using Settings = ControllerTest;
@@ -207,11 +211,13 @@ using Picking = ControllerTest;
 TEST_F(Picking, NoCameraShowsSorryAndChangesNothing) {
   GlowsnapViewController& vc = load();
   clearAlerts();
-  if (ImagePicker::isSourceTypeAvailable(ImagePicker::Camera)) GTEST_SKIP() << "a camera is attached";
+  if (ImagePicker::isSourceTypeAvailable(ImagePicker::Camera))
+    GTEST_SKIP() << "a camera is attached";
   vc.on_btn_take_photo();
   ASSERT_EQ(AlertView::visibleAlerts().size(), 1u);
   EXPECT_EQ(AlertView::visibleAlerts().front()->title(), "Sorry");
-  EXPECT_EQ(AlertView::visibleAlerts().front()->message(), "Photo camera is not available on this device.");
+  EXPECT_EQ(AlertView::visibleAlerts().front()->message(),
+            "Photo camera is not available on this device.");
   EXPECT_FALSE(vc.take_photo());
   EXPECT_EQ(vc.picker(), nullptr);
 }

@@ -27,7 +27,8 @@ namespace {
 using ProcessingRun = ControllerTest;
 
 bool samePixels(const ImageRef& a, const ImageRef& b) {
-  return a && b && a->width() == b->width() && a->height() == b->height() && a->pixels() == b->pixels();
+  return a && b && a->width() == b->width() && a->height() == b->height() &&
+         a->pixels() == b->pixels();
 }
 
 TEST_F(ProcessingRun, StartingWithoutAPickedImageAsksForOneDespiteThePlaceholder) {
@@ -267,7 +268,8 @@ TEST_F(ProcessingRun, NothingCanBeStartedChosenPickedOrRestoredDuringARun) {
   }
 
   ASSERT_TRUE(spinUntil([&] { return !vc.isRunInProgress(); }));
-  for (QAbstractButton* b : vc.view()->findChildren<QAbstractButton*>()) EXPECT_TRUE(b->isEnabled());
+  for (QAbstractButton* b : vc.view()->findChildren<QAbstractButton*>())
+    EXPECT_TRUE(b->isEnabled());
   EXPECT_NE(vc.result_iv(), nullptr);
 }
 
@@ -291,6 +293,9 @@ TEST_F(ProcessingRun, ARunTheEngineCannotStartEndsWithAnAlertInsteadOfASpinner) 
   while (!PostProcess::is_run_in_progress()) std::this_thread::yield();
 
   vc.on_btn_do_pp();
+  // Qt's loop would let the blocker finish; it runs only once the engine has
+  // turned the controller's run away.
+  while (!vc.selected_pp()->last_run_failed()) std::this_thread::yield();
   ASSERT_TRUE(spinUntil([&] { return !vc.isRunInProgress() && blockerDone.load(); }));
   t.join();
   EXPECT_EQ(vc.result_iv(), nullptr);

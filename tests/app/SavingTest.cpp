@@ -38,8 +38,8 @@ TEST_F(Saving, SaveIsOfferedOnlyWithAnImageOnTheResultScreen) {
   const auto sheet = ActionSheet::visibleSheets().front();
   EXPECT_EQ(sheet, vc.sheet_save_options());
   EXPECT_EQ(sheet->title(), "Where to save image?");
-  EXPECT_EQ(sheet->buttonTitles(),
-            (std::vector<std::string>{"Saved Photos Album", "Upload", "Copy To Clipboard", "Cancel"}));
+  EXPECT_EQ(sheet->buttonTitles(), (std::vector<std::string>{"Saved Photos Album", "Upload",
+                                                             "Copy To Clipboard", "Cancel"}));
   EXPECT_EQ(sheet->cancelButtonIndex(), 3);
   EXPECT_EQ(sheet->destructiveButtonIndex(), -1);
   sheet->dismissWithClickedButtonIndex(3);
@@ -68,7 +68,8 @@ TEST_F(Saving, TheAlbumGetsANewJpegEveryTime) {
     EXPECT_EQ(AlertView::visibleAlerts().front()->delegate(), nullptr);
     EXPECT_EQ(View::superview(vc.outlets().m_waiting_view), nullptr);
     clearAlerts();
-    EXPECT_EQ(albumFiles(dir_.path() / "pictures" / "Glowsnap").size(), static_cast<std::size_t>(i));
+    EXPECT_EQ(albumFiles(dir_.path() / "pictures" / "Glowsnap").size(),
+              static_cast<std::size_t>(i));
   }
   const auto files = albumFiles(dir_.path() / "pictures" / "Glowsnap");
   for (const auto& f : files) {
@@ -86,7 +87,10 @@ TEST_F(Saving, AnAlbumThatCannotBeWrittenIsReportedNotPraised) {
   clearAlerts();
   // A file where the album folder should be.
   std::filesystem::create_directories(dir_.path() / "pictures");
-  { std::FILE* f = std::fopen((dir_.path() / "pictures" / "Glowsnap").c_str(), "wb"); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen((dir_.path() / "pictures" / "Glowsnap").c_str(), "wb");
+    std::fclose(f);
+  }
   pick(cornersImage(40, 30));
   vc.on_btn_show_image();
   vc.write_to_saved_photos();
@@ -114,7 +118,7 @@ TEST_F(Saving, CopyToClipboardPutsTheShownImageThere) {
   ASSERT_FALSE(copied.isNull());
   EXPECT_EQ(copied.width(), 64);
   EXPECT_EQ(copied.height(), 48);
-  EXPECT_EQ(copied.pixel(2, 2), qRgb(255, 0, 0));     // top left red
+  EXPECT_EQ(copied.pixel(2, 2), qRgb(255, 0, 0));        // top left red
   EXPECT_EQ(copied.pixel(61, 45), qRgb(255, 255, 255));  // bottom right white
 }
 

@@ -29,14 +29,15 @@ class FakeOwner : public SelectPostProcessOwner {
 };
 
 TEST(SelectPostProcessVC, SortsTheCatalogueByCharacterCode) {
-  FakeOwner owner({"HDR Classic", "HDR Color+", "Bloom", "HDR Night mode", "Art Contour HDR", "Soft Edges HDR",
-                   "More Contrast", "More Colors"});
+  FakeOwner owner({"HDR Classic", "HDR Color+", "Bloom", "HDR Night mode", "Art Contour HDR",
+                   "Soft Edges HDR", "More Contrast", "More Colors"});
   SelectPostProcessVC picker(&owner);
   ASSERT_EQ(picker.list().size(), 1u);
   EXPECT_EQ(picker.list()[0].title, "Select filter");
   EXPECT_EQ(picker.list()[0].authors,
-            (std::vector<std::string>{"Art Contour HDR", "Bloom", "HDR Classic", "HDR Color+", "HDR Night mode",
-                                      "More Colors", "More Contrast", "Soft Edges HDR"}));
+            (std::vector<std::string>{"Art Contour HDR", "Bloom", "HDR Classic", "HDR Color+",
+                                      "HDR Night mode", "More Colors", "More Contrast",
+                                      "Soft Edges HDR"}));
   TableView table;
   EXPECT_EQ(picker.numberOfSectionsInTableView(&table), 1);
   EXPECT_EQ(picker.numberOfRowsInSection(&table, 0), 8);
@@ -48,7 +49,8 @@ TEST(SelectPostProcessVC, SortsTheCatalogueByCharacterCode) {
 TEST(SelectPostProcessVC, UpperCaseSortsBeforeLowerCaseAndNewIsRed) {
   FakeOwner owner({"zebra", "Zebra New!", "apple new!", "Apple"});
   SelectPostProcessVC picker(&owner);
-  EXPECT_EQ(picker.list()[0].authors, (std::vector<std::string>{"Apple", "Zebra New!", "apple new!", "zebra"}));
+  EXPECT_EQ(picker.list()[0].authors,
+            (std::vector<std::string>{"Apple", "Zebra New!", "apple new!", "zebra"}));
   EXPECT_LT(str_cmp("Zebra", "apple", nullptr), 0);
   EXPECT_EQ(str_cmp("a", "a", nullptr), 0);
 
@@ -59,7 +61,8 @@ TEST(SelectPostProcessVC, UpperCaseSortsBeforeLowerCaseAndNewIsRed) {
   table.reloadData();
   EXPECT_EQ(table.cellForRowAtIndexPath({0, 1})->text(), "Zebra New!");
   EXPECT_EQ(table.cellForRowAtIndexPath({0, 1})->textColor(), QColor(Qt::red));
-  EXPECT_EQ(table.cellForRowAtIndexPath({0, 2})->textColor(), QColor(Qt::black));  // "new!" is not "New!"
+  EXPECT_EQ(table.cellForRowAtIndexPath({0, 2})->textColor(),
+            QColor(Qt::black));  // "new!" is not "New!"
   EXPECT_EQ(table.cellForRowAtIndexPath({0, 0})->reuseIdentifier(), "AuthorCell");
 }
 
@@ -138,7 +141,8 @@ TEST(BorderedImageView, KeepsTheSameImageAndSurvivesTinySizes) {
 
 class HelpPage : public ::testing::Test {
  protected:
-  HelpPage() : resources_("GLOWSNAP_RESOURCES_DIR", std::string(GLOWSNAP_SOURCE_DIR) + "/resources") {
+  HelpPage()
+      : resources_("GLOWSNAP_RESOURCES_DIR", std::string(GLOWSNAP_SOURCE_DIR) + "/resources") {
     Application::setURLOpener([this](const QUrl& url) {
       opened.push_back(url);
       return true;
@@ -164,15 +168,17 @@ TEST_F(HelpPage, OnlyHttpLinksLeaveAndOnlyForTheBrowser) {
   EXPECT_FALSE(about.webView()->clickLink(QUrl("http://example.org/hdr")));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl("http://example.org/hdr"));
-  for (const char* link : {"https://example.org/", "mailto:someone@example.org", "Glowsnap.html", "other.html",
-                           "ftp://example.org/", "file:///etc/passwd"}) {
+  for (const char* link : {"https://example.org/", "mailto:someone@example.org", "Glowsnap.html",
+                           "other.html", "ftp://example.org/", "file:///etc/passwd"}) {
     EXPECT_FALSE(about.webView()->clickLink(QUrl(link))) << link;
   }
   EXPECT_EQ(opened.size(), 1u);
   EXPECT_EQ(about.webView()->html(), before);
   // Loads that are not a clicked link are allowed.
-  EXPECT_TRUE(about.shouldStartLoadWithRequest(about.webView(), QUrl("file:///x"), WebViewDelegate::Other));
-  EXPECT_TRUE(about.shouldStartLoadWithRequest(about.webView(), QUrl("https://x"), WebViewDelegate::Reload));
+  EXPECT_TRUE(
+      about.shouldStartLoadWithRequest(about.webView(), QUrl("file:///x"), WebViewDelegate::Other));
+  EXPECT_TRUE(about.shouldStartLoadWithRequest(about.webView(), QUrl("https://x"),
+                                               WebViewDelegate::Reload));
 }
 
 TEST_F(HelpPage, TheShippedPageLinksOnlyWhereThePolicyLetsItGo) {

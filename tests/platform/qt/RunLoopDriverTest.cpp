@@ -17,7 +17,8 @@ template <typename F>
 bool spinUntil(F done) {
   QElapsedTimer t;
   t.start();
-  while (!done() && t.elapsed() < 10000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  while (!done() && t.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   return done();
 }
 
@@ -38,13 +39,15 @@ TEST(RunLoopDriver, QtLoopRunsWorkPerformedFromAnotherThread) {
 TEST(RunLoopDriver, NotificationsPostedFromAWorkerArriveInOrderOnTheMainThread) {
   RunLoopDriver driver;
   std::vector<std::string> seen;
-  auto token = NotificationCenter::defaultCenter().addObserver("driverTest", nullptr, [&](const Notification& n) {
-    EXPECT_TRUE(isMainThread());
-    seen.push_back(std::any_cast<std::string>(n.object));
-  });
+  auto token = NotificationCenter::defaultCenter().addObserver(
+      "driverTest", nullptr, [&](const Notification& n) {
+        EXPECT_TRUE(isMainThread());
+        seen.push_back(std::any_cast<std::string>(n.object));
+      });
   std::thread worker([] {
     for (int i = 0; i < 20; ++i) {
-      performOnMainThread([i] { NotificationCenter::defaultCenter().post("driverTest", std::to_string(i)); }, true);
+      performOnMainThread(
+          [i] { NotificationCenter::defaultCenter().post("driverTest", std::to_string(i)); }, true);
     }
   });
   EXPECT_TRUE(spinUntil([&] { return seen.size() == 20; }));

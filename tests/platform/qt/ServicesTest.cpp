@@ -43,7 +43,10 @@ TEST(PhotoAlbum, EverySaveIsANewWholeJpegInTheGlowsnapFolder) {
 
 TEST(PhotoAlbum, AFolderThatCannotBeMadeIsAnError) {
   test::TempDir dir;
-  { std::FILE* f = std::fopen((dir.path() / "file").c_str(), "wb"); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen((dir.path() / "file").c_str(), "wb");
+    std::fclose(f);
+  }
   test::ScopedEnv pictures("GLOWSNAP_PICTURES_DIR", (dir.path() / "file").string());
   Result<std::filesystem::path> r = PhotoAlbum::save(*test::cornersImage(4, 4));
   ASSERT_FALSE(r.ok());
@@ -53,7 +56,9 @@ TEST(PhotoAlbum, AFolderThatCannotBeMadeIsAnError) {
 TEST(Pasteboard, AnImageSetOnAWorkerReachesTheClipboardOnTheMainThread) {
   RunLoopDriver driver;
   QGuiApplication::clipboard()->clear();
-  std::thread([] { Pasteboard::general().setImage(test::cornersImage(20, 10, Image::Right)); }).join();
+  std::thread([] {
+    Pasteboard::general().setImage(test::cornersImage(20, 10, Image::Right));
+  }).join();
   QElapsedTimer t;
   t.start();
   while (Pasteboard::general().image().isNull() && t.elapsed() < 10000) {

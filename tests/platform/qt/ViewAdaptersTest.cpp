@@ -277,7 +277,7 @@ TEST(ScrollView, ZoomStaysBetweenItsLimitsAndPansWithinTheContent) {
 
   sv.setZoomScale(9.0f);
   EXPECT_FLOAT_EQ(sv.zoomScale(), 4.0f);
-  EXPECT_EQ(iv->geometry().width(), 1280);  // the view is shown four times larger
+  EXPECT_EQ(iv->geometry().width(), 1280);                   // the view is shown four times larger
   EXPECT_TRUE(sameRect(iv->frame(), Rect(0, 0, 320, 480)));  // its frame is unchanged
   sv.setContentOffset(Point{5000, -10});
   EXPECT_FLOAT_EQ(sv.contentOffset().x, 1280.0f - 320.0f);
@@ -287,12 +287,12 @@ TEST(ScrollView, ZoomStaysBetweenItsLimitsAndPansWithinTheContent) {
   EXPECT_FLOAT_EQ(sv.contentOffset().x, 0.0f);
 
   // The wheel zooms about the pointer, a double click toggles.
-  QWheelEvent wheel(QPointF(160, 240), sv.mapToGlobal(QPointF(160, 240)), QPoint(), QPoint(0, 240), Qt::NoButton,
-                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QWheelEvent wheel(QPointF(160, 240), sv.mapToGlobal(QPointF(160, 240)), QPoint(), QPoint(0, 240),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
   QApplication::sendEvent(&sv, &wheel);
   EXPECT_NEAR(sv.zoomScale(), 1.5625f, 1e-4);
-  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(10, 10), sv.mapToGlobal(QPointF(10, 10)), Qt::LeftButton,
-                  Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(10, 10), sv.mapToGlobal(QPointF(10, 10)),
+                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&sv, &dbl);
   EXPECT_FLOAT_EQ(sv.zoomScale(), 1.0f);
   QApplication::sendEvent(&sv, &dbl);
