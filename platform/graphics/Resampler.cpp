@@ -333,7 +333,7 @@ void drawSeparable(const Image& image, const Resampler::Map& m, bool swap, std::
   }
   // Turned a quarter: u runs down the canvas rows, v along its columns.
   // A band of rows is made, then laid down transposed in small tiles.
-  constexpr int kBand = 16;
+  constexpr int kBand = 32;
   constexpr int kTile = 64;
   std::vector<std::uint8_t> band(rowBytes * kBand);
   for (int q0 = 0; q0 < fv.count; q0 += kBand) {
