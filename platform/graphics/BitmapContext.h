@@ -42,7 +42,9 @@ class BitmapContext {
   // Draws the image's bitmap (its orientation tag is not applied) into rect
   // of user space. Shrinking averages the covered source area; enlarging
   // interpolates bilinearly; an image drawn at its own size onto whole
-  // pixels is copied exactly.
+  // pixels is copied exactly. The image is laid over what the canvas holds
+  // (source over), edge pixels it only partly covers in proportion; on a
+  // fresh canvas that leaves the image's own bytes.
   void drawImage(Rect rect, const Image& image);
 
   // A new image (orientation Up) holding a copy of the canvas.
