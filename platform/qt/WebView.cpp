@@ -84,7 +84,12 @@ bool WebView::usesWebEngine() {
 }
 
 void WebView::setBackgroundColor(const QColor& color) {
-  setStyleSheet(QStringLiteral("QTextBrowser { background: %1; }").arg(color.name()));
+  setStyleSheet(QStringLiteral("QTextBrowser { background: %1; border: none; }"
+                               " QScrollBar:vertical { background: %1; width: 8px; margin: 0; }"
+                               " QScrollBar::handle:vertical { background: rgba(160,160,160,150);"
+                               " border-radius: 4px; min-height: 24px; }"
+                               " QScrollBar::add-line, QScrollBar::sub-line { height: 0; }")
+                    .arg(color.name()));
 }
 
 void WebView::loadHTMLString(const QString& html, const QUrl& baseUrl) {
