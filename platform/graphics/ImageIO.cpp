@@ -153,4 +153,9 @@ int orientationFromExif(int exifOrientation) {
   }
 }
 
+int exifFromOrientation(int orientation) {
+  static constexpr int kExif[8] = {1, 3, 8, 6, 2, 4, 5, 7};
+  return orientation >= 0 && orientation < 8 ? kExif[orientation] : 1;
+}
+
 }  // namespace glowsnap::imageio

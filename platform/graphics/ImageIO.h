@@ -48,5 +48,7 @@ Status writeFile(const Image& image, const std::filesystem::path& path, float jp
 // EXIF orientation 1–8 to the tag 0–7 (1→Up, 3→Down, 8→Left, 6→Right,
 // 2→UpMirrored, 4→DownMirrored, 5→LeftMirrored, 7→RightMirrored); others → Up.
 int orientationFromExif(int exifOrientation);
+// The reverse: tag 0–7 to EXIF orientation 1–8; others → 1.
+int exifFromOrientation(int orientation);
 
 }  // namespace glowsnap::imageio

@@ -216,11 +216,6 @@ void runEncode(EncodeState& st) {
   jpeg_destroy_compress(&cinfo);
 }
 
-int exifFromOrientation(int orientation) {
-  static constexpr int kExif[8] = {1, 3, 8, 6, 2, 4, 5, 7};
-  return orientation >= 0 && orientation < 8 ? kExif[orientation] : 1;
-}
-
 }  // namespace
 
 Result<ImageRef> JpegCodec::decode(std::span<const std::uint8_t> data, std::uint64_t maxPixels) {
@@ -241,7 +236,7 @@ Result<std::vector<std::uint8_t>> JpegCodec::encode(const Image& image, float qu
   const float q = quality != quality ? 0.0f : std::min(1.0f, std::max(0.0f, quality));
   st->quality = static_cast<int>(q * 100.0f + 0.5f);
   if (image.orientation() != Image::Up) {
-    st->exif = makeExifOrientation(exifFromOrientation(image.orientation()));
+    st->exif = makeExifOrientation(imageio::exifFromOrientation(image.orientation()));
   }
   runEncode(*st);
   if (!st->errorText.empty()) {

@@ -9,6 +9,7 @@
 #include <png.h>
 
 #include "platform/graphics/ImageIO.h"
+#include "platform/graphics/JpegCodec.h"
 #include "platform/graphics/PixelBuffer.h"
 
 namespace glowsnap {
@@ -31,6 +32,7 @@ struct DecodeState {
   std::vector<png_bytep> rows;
   int width = 0;
   int height = 0;
+  int exif = 0;  // EXIF orientation of an eXIf chunk, 0 without one
   int errorCode = 0;
   std::string errorText;
 };
@@ -40,6 +42,7 @@ struct EncodeState {
   std::vector<std::uint8_t> out;
   std::vector<std::uint8_t> straight;  // un-premultiplied copy
   std::vector<png_bytep> rows;
+  std::vector<std::uint8_t> exif;  // eXIf chunk: TIFF data without "Exif\0\0"
   std::string errorText;
 };
 
@@ -142,7 +145,14 @@ void runDecode(DecodeState& st) {
   }
   for (png_uint_32 y = 0; y < h; ++y) st.rows[y] = st.pixels.data() + rowBytes * y;
   png_read_image(png, st.rows.data());
-  png_read_end(png, nullptr);
+  png_read_end(png, info);  // an eXIf chunk may also follow the image data
+  png_bytep exif = nullptr;
+  png_uint_32 exifSize = 0;
+  if (png_get_eXIf_1(png, info, &exifSize, &exif) && exif && exifSize > 0 && exifSize < 0xFFF0) {
+    std::vector<std::uint8_t> payload = {'E', 'x', 'i', 'f', 0, 0};
+    payload.insert(payload.end(), exif, exif + exifSize);
+    st.exif = JpegCodec::exifOrientation(payload);
+  }
   png_destroy_read_struct(&png, &info, nullptr);
   if (hasAlpha)
     for (png_uint_32 y = 0; y < h; ++y) premultiplyRow(st.rows[y], st.width);
@@ -171,6 +181,8 @@ void runEncode(EncodeState& st) {
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()),
                static_cast<png_uint_32>(image.height()), 8, PNG_COLOR_TYPE_RGB_ALPHA,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!st.exif.empty())
+    png_set_eXIf_1(png, info, static_cast<png_uint_32>(st.exif.size()), st.exif.data());
   png_write_info(png, info);
   png_set_swap_alpha(png);  // our A, R, G, B is PNG's R, G, B, A
   png_write_image(png, st.rows.data());
@@ -186,7 +198,8 @@ Result<ImageRef> PngCodec::decode(std::span<const std::uint8_t> data, std::uint6
   st->maxPixels = maxPixels;
   runDecode(*st);
   if (st->errorCode != 0) return makeError(st->errorCode, st->errorText);
-  auto image = Image::create(st->width, st->height, std::move(st->pixels));
+  auto image = Image::create(st->width, st->height, std::move(st->pixels),
+                             imageio::orientationFromExif(st->exif));
   if (!image) return makeError(imageio::kEmpty, "the PNG image has no pixels");
   return image;
 }
@@ -209,6 +222,11 @@ Result<std::vector<std::uint8_t>> PngCodec::encode(const Image& image) {
       const unsigned v = (p[c] * 255u + a / 2) / a;
       p[c] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
     }
+  }
+  if (image.orientation() != Image::Up) {
+    // PNG keeps EXIF in an eXIf chunk, without the JPEG segment's header.
+    auto app1 = JpegCodec::makeExifOrientation(imageio::exifFromOrientation(image.orientation()));
+    if (app1.size() > 6) st->exif.assign(app1.begin() + 6, app1.end());
   }
   st->rows.resize(static_cast<std::size_t>(image.height()));
   for (int y = 0; y < image.height(); ++y) st->rows[y] = st->straight.data() + rowBytes * y;

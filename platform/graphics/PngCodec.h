@@ -1,6 +1,7 @@
 // PngCodec: PNG decoding (every bit depth and colour type, 16-bit reduced
 // to 8, alpha premultiplied) and lossless encoding (alpha un-premultiplied)
-// over libpng. Internal to ImageIO, which picks the codec.
+// over libpng; the orientation travels in an eXIf chunk. Internal to
+// ImageIO, which picks the codec.
 #pragma once
 
 #include <cstdint>

@@ -253,13 +253,19 @@ TEST(ImageIO, CmykJpegBecomesRgb) {
   EXPECT_TRUE(test::imagesNear(**g, *test::solidImage(8, 8, {255, 127, 127, 127}), 3));
 }
 
-TEST(ImageIO, JpegEncoderKeepsTheOrientationTag) {
+TEST(ImageIO, EncodersKeepTheOrientationTag) {
   const auto photo = test::photoLikeImage(16, 8, 7);
   for (int tag = 0; tag < 8; ++tag) {
-    auto img = decode(jpegOf(*photo->withOrientation(tag)));
-    ASSERT_TRUE(img.ok());
-    EXPECT_EQ((*img)->orientation(), tag);
+    EXPECT_EQ(orientationFromExif(exifFromOrientation(tag)), tag);
+    auto jpg = decode(jpegOf(*photo->withOrientation(tag)));
+    ASSERT_TRUE(jpg.ok());
+    EXPECT_EQ((*jpg)->orientation(), tag);
+    auto png = decode(*encodePng(*photo->withOrientation(tag)));
+    ASSERT_TRUE(png.ok());
+    EXPECT_EQ((*png)->orientation(), tag);
+    EXPECT_TRUE(test::imagesEqual(**png, *photo));
   }
+  EXPECT_EQ(exifFromOrientation(8), 1);
 }
 
 TEST(ImageIO, BadDataIsRefusedWithTheRightError) {
