@@ -25,6 +25,7 @@ fi
 binary="$work/fuzz_decode"
 sources=("$src/platform/graphics/ImageIO.cpp" "$src/platform/graphics/JpegCodec.cpp"
          "$src/platform/graphics/PngCodec.cpp" "$src/platform/graphics/Image.cpp"
+         "$src/platform/graphics/PixelBuffer.cpp"
          "$src/platform/foundation/AtomicFile.cpp" "$src/tests/platform/graphics/fuzz_decode.cpp")
 rebuild=0
 [[ -x $binary ]] || rebuild=1
