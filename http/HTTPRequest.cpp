@@ -588,18 +588,21 @@ void HTTPRequest::main() {
 
 void HTTPRequest::startRequest() {
   std::shared_ptr<const Error> failure;
+  if (isCancelled()) return;
+  // Progress reports take the class-wide progressLock, which comes before
+  // a request's cancelledLock: they are made before the stream is built.
+  complete_ = false;
+  totalBytesRead_ = 0;
+  lastBytesRead_ = 0;
+  if (lastBytesSent_ > 0) removeUploadProgressSoFar();
+  lastBytesSent_ = 0;
+  if (shouldResetProgressIndicators_) {
+    contentLength_ = 0;
+    resetDownloadProgress(0);
+  }
   {
     std::unique_lock lock(cancelledLock_);
     if (isCancelled()) return;
-    complete_ = false;
-    totalBytesRead_ = 0;
-    lastBytesRead_ = 0;
-    if (lastBytesSent_ > 0) removeUploadProgressSoFar();
-    lastBytesSent_ = 0;
-    if (shouldResetProgressIndicators_) {
-      contentLength_ = 0;
-      resetDownloadProgress(0);
-    }
     responseHeaders_.reset();
     restartDownload_ = false;
     if (!downloadDestinationPath_) rawResponseData_.emplace();
