@@ -1,7 +1,5 @@
 #include "platform/graphics/Normalize.h"
 
-#include <algorithm>
-
 #include "platform/graphics/BitmapContext.h"
 
 namespace glowsnap {
@@ -13,8 +11,11 @@ constexpr float kPi = 3.14159274f;
 constexpr float kThreeHalvesPi = 4.71238899f;
 
 // The canvas takes float sizes; whole pixels are made by truncation, and a
-// side is never less than one pixel.
-int canvasPixels(float v) { return std::max(1, static_cast<int>(v)); }
+// side is never less than one pixel (nor more than a canvas can hold).
+int canvasPixels(float v) {
+  if (!(v >= 1.0f)) return 1;
+  return v < 1e9f ? static_cast<int>(v) : 1000000000;
+}
 
 }  // namespace
 
