@@ -40,6 +40,9 @@ void GlowsnapAppDelegate::applicationDidFinishLaunching() {
   QWidget* v = m_viewController->view();
   View::addSubview(m_window.get(), v);
   v->move(0, 0);
+  // Alerts shown while the view loaded (the first-launch notice, the review
+  // request) stay above it.
+  for (Panel* p : m_window->findChildren<Panel*>(Qt::FindDirectChildrenOnly)) p->raise();
   m_window->show();
   m_window->activateWindow();
   m_window->raise();

@@ -88,8 +88,11 @@ void Panel::fitToHost() {
     setGeometry(0, 0, area.width(), area.height());
   const int boxWidth = style_ == Style::Alert ? std::min(284, area.width() - 20) : area.width();
   box_->setFixedWidth(boxWidth);
-  box_->adjustSize();
-  const int h = box_->sizeHint().height();
+  // Wrapped messages need the height for this width, not the plain hint.
+  QLayout* l = box_->layout();
+  l->activate();
+  int h = l->hasHeightForWidth() ? l->heightForWidth(boxWidth) : box_->sizeHint().height();
+  h = std::min(std::max(h, box_->minimumSizeHint().height()), std::max(60, area.height() - 20));
   if (style_ == Style::Alert) {
     box_->setGeometry((area.width() - boxWidth) / 2, (area.height() - h) / 2, boxWidth, h);
   } else {

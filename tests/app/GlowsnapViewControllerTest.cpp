@@ -2,9 +2,11 @@
 // controller, driven through its handlers.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 
 #include "app/AboutView.h"
+#include "app/GlowsnapAppDelegate.h"
 #include "app/BorderedImageView.h"
 #include "app/SelectPostProcessVC.h"
 #include "engine/PostProcess.h"
@@ -111,6 +113,20 @@ TEST_F(Launch, ScreenStacksTheSlidingViewsAndNeverRotates) {
       vc.shouldAutorotateToInterfaceOrientation(GlowsnapViewController::PortraitUpsideDown));
 }
 
+TEST_F(Launch, TheWindowShowsTheScreenWithTheLaunchAlertOnTop) {
+  GlowsnapAppDelegate delegate(*settings_);
+  delegate.applicationDidFinishLaunching();
+  QWidget* window = delegate.window();
+  EXPECT_EQ(window->size(), QSize(320, 480));
+  EXPECT_EQ(View::superview(delegate.viewController()->view()), window);
+  ASSERT_EQ(AlertView::visibleAlerts().size(), 1u);
+  const QList<QWidget*> stack = View::subviews(window);
+  ASSERT_FALSE(stack.isEmpty());
+  EXPECT_NE(qobject_cast<Panel*>(stack.back()), nullptr);
+  AlertView::closeAll();
+  Panel::setDefaultHost(nullptr);
+}
+
 using Settings = ControllerTest;
 
 TEST_F(Settings, ResolutionRoundTripsThroughTheOptionsScreen) {
@@ -191,6 +207,39 @@ TEST_F(Slides, AnimatedMovesAnswerTheirNewFramesAtOnce) {
   EXPECT_FRAME(vc.outlets().m_v_result, 0, 0, 320, 480);
   EXPECT_GT(Animation::running(), 0);
   Animation::setEnabled(false);
+}
+
+TEST_F(Slides, TheInterfaceFilesButtonsReachTheirHandlers) {
+  GlowsnapViewController& vc = load();
+  clearAlerts();
+  const auto& o = vc.outlets();
+  auto click = [&](const char* name) {
+    auto* b = vc.view()->findChild<QAbstractButton*>(name);
+    ASSERT_NE(b, nullptr) << name;
+    b->click();
+  };
+  int wired = 0;
+  for (QAbstractButton* b : vc.view()->findChildren<QAbstractButton*>()) {
+    if (b->property("action").isValid()) ++wired;
+  }
+  EXPECT_EQ(wired, 13);
+
+  click("btn_select_pp");
+  EXPECT_FRAME(o.m_v_select_pp, 0, 0, 320, 480);
+  click("btn_select_pp_back");
+  EXPECT_FRAME(o.m_v_select_pp, 0, 480, 320, 480);
+  click("btn_options");
+  EXPECT_FRAME(o.m_options_view, 0, 0, 320, 480);
+  click("btn_back_from_options");
+  EXPECT_FRAME(o.m_v_result, 0, 0, 320, 480);
+  click("btn_do_pp");
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"Please, select image and filter first. "});
+  clearAlerts();
+  click("btn_undo");
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"Nothing to undo."});
+  clearAlerts();
+  click("btn_help");
+  EXPECT_FALSE(vc.aboutView()->isHidden());
 }
 
 using Help = ControllerTest;
