@@ -1,10 +1,13 @@
 #include "engine/PostProcess.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "engine/PixelOperations.h"
+#include "engine/ThreadPool.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/ARGBBitmap.h"
@@ -89,21 +92,13 @@ PostProcess* PostProcess::init(void* owner) {
   return this;
 }
 
-void PostProcess::copy_data_x(int x, int y) {
+void PostProcess::allocate_snapshot() {
+  gp_data_copy = static_cast<std::uint8_t*>(
+      std::malloc(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height) * 4));
   if (gp_data_copy == nullptr) {
-    gp_data_copy = static_cast<std::uint8_t*>(
-        std::malloc(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height) * 4));
-    if (gp_data_copy == nullptr) {
-      std::fputs("Snapshot buffer not allocated!\n", stderr);
-      std::abort();
-    }
+    std::fputs("Snapshot buffer not allocated!\n", stderr);
+    std::abort();
   }
-  const std::size_t offset =
-      (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) + x) * 4;
-  gp_data_copy[offset + 0] = gp_data[offset + 0];
-  gp_data_copy[offset + 1] = gp_data[offset + 1];
-  gp_data_copy[offset + 2] = gp_data[offset + 2];
-  gp_data_copy[offset + 3] = gp_data[offset + 3];
 }
 
 bool PostProcess::is_run_in_progress() { return g_running_filter.load() != nullptr; }
@@ -129,14 +124,90 @@ void PostProcess::post(const char* name, std::any object) {
   performOnMainThread([&dict] { _postNotificationName(dict); }, true);
 }
 
-void PostProcess::progress_step(std::int64_t count) {
-  const float percent = static_cast<float>(count) / m_total_steps * 100.0f;
+float PostProcess::percent_of(std::int64_t count) const {
+  return static_cast<float>(count) / m_total_steps * 100.0f;
+}
+
+void PostProcess::report_percent(float percent) {
   const int whole = static_cast<int>(percent);
   m_precent.store(whole);
   if (whole > m_prev_precent) {
     m_prev_precent = whole;
     post(kProgressChangedNotification, formatPercent(percent));
   }
+}
+
+void PostProcess::progress_step(std::int64_t count) { report_percent(percent_of(count)); }
+
+void PostProcess::run_bands(std::int64_t base, const BandFunction& band) {
+  const int w = m_width;
+  const int h = m_height;
+
+  // The plain walk's progress steps of this phase, on the grid of every 60th
+  // column and row, in its order. Only the steps that post are kept; each
+  // becomes due once the finished rows hold as many pixels as the plain walk
+  // had visited at that step (x·H + y).
+  struct Step {
+    std::int64_t visited;
+    float percent;
+  };
+  std::vector<Step> steps;
+  {
+    int prev = m_prev_precent;
+    for (int x = 0; x < w; x += 60) {
+      for (int y = 0; y < h; y += 60) {
+        const std::int64_t visited = static_cast<std::int64_t>(x) * h + y;
+        const float percent = percent_of(base + visited);
+        if (static_cast<int>(percent) > prev) {
+          prev = static_cast<int>(percent);
+          steps.push_back({visited, percent});
+        }
+      }
+    }
+  }
+  // The whole percent of the phase's last grid step, which the plain walk
+  // leaves in m_precent even when that step posts nothing.
+  const int lastWhole =
+      static_cast<int>(percent_of(base + static_cast<std::int64_t>((w - 1) / 60 * 60) * h +
+                                  (h - 1) / 60 * 60));
+
+  // Filters allocate the snapshot on their first save; a parallel phase must
+  // find it there already, or two threads could allocate it at once. Pages
+  // that no filter writes are never touched, so they cost no memory.
+  if (gp_data_copy == nullptr) allocate_snapshot();
+
+  std::size_t posted = 0;
+  auto postDue = [&](std::int64_t finished) {
+    while (posted < steps.size() && steps[posted].visited <= finished)
+      report_percent(steps[posted++].percent);
+  };
+  postDue(0);
+
+  ThreadPool& pool = ThreadPool::shared();
+  // Bands of a few rows: enough of them per thread that a thread held up by
+  // a notification does not leave the others waiting at the end.
+  const int rowsPerBand = std::max(1, std::min(16, h / (pool.concurrency() * 8)));
+  const int bands = (h + rowsPerBand - 1) / rowsPerBand;
+  std::vector<std::atomic<bool>> done(static_cast<std::size_t>(bands));
+  std::atomic<int> next{0};
+  int finishedBands = 0;  // the run's thread only
+  pool.run([&](int worker) {
+    for (;;) {
+      const int b = next.fetch_add(1, std::memory_order_relaxed);
+      if (b >= bands) break;
+      band(b * rowsPerBand, std::min(h, (b + 1) * rowsPerBand));
+      done[static_cast<std::size_t>(b)].store(true, std::memory_order_release);
+      if (worker != 0) continue;
+      // Only the run's own thread posts, so that a run on the main thread
+      // posts directly and a worker's run waits for every notification.
+      while (finishedBands < bands &&
+             done[static_cast<std::size_t>(finishedBands)].load(std::memory_order_acquire))
+        ++finishedBands;
+      postDue(static_cast<std::int64_t>(std::min(h, finishedBands * rowsPerBand)) * w);
+    }
+  });
+  postDue(static_cast<std::int64_t>(w) * h);
+  m_precent.store(lastWhole);
 }
 
 bool PostProcess::process_pass_fast(int /*pass*/, std::uint8_t* /*out*/) { return false; }
@@ -170,6 +241,16 @@ void PostProcess::copy_back(int pass, const std::uint8_t* out) {
       gp_data[offset + 3] = out[offset + 3];
     }
   }
+}
+
+void PostProcess::copy_back_fast(int pass, const std::uint8_t* out) {
+  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 4;
+  std::uint8_t* data = gp_data;
+  run_bands(pass_base(pass) + static_cast<std::int64_t>(m_width) * m_height,
+            [rowBytes, data, out](int y0, int y1) {
+              const std::size_t offset = static_cast<std::size_t>(y0) * rowBytes;
+              std::memcpy(data + offset, out + offset, static_cast<std::size_t>(y1 - y0) * rowBytes);
+            });
 }
 
 bool PostProcess::fail_run() {
@@ -233,9 +314,12 @@ bool PostProcess::process(const void* /*arg*/) {
   prepare_for_process();
   for (int pass = 0; pass < get_num_passes(); ++pass) {
     before_pass(pass);
-    if (m_traversal.load() != Traversal::Fast || !process_pass_fast(pass, out))
+    if (m_traversal.load() == Traversal::Fast && process_pass_fast(pass, out)) {
+      copy_back_fast(pass, out);
+    } else {
       process_pass_plain(pass, out);
-    copy_back(pass, out);
+      copy_back(pass, out);
+    }
     after_pass(pass);
   }
   process_ended();

@@ -46,9 +46,12 @@
 #include <any>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/PixelBuffer.h"
 #include "platform/graphics/Image.h"
@@ -56,8 +59,10 @@
 namespace glowsnap {
 
 // How the engine walks a pass. Plain is the reference: column by column, top
-// to bottom, one virtual per-pixel call each. Fast must give the same bytes
-// and the same notifications; until it exists it is Plain.
+// to bottom, one virtual per-pixel call each, on the run's own thread. Fast
+// walks bands of rows on every core with the per-pixel function inlined (see
+// PostProcessFilter) and gives the same bytes and the same notifications; a
+// filter that is not a PostProcessFilter is always walked plainly.
 enum class Traversal { Plain, Fast };
 
 class PostProcess {
@@ -98,7 +103,15 @@ class PostProcess {
 
   // Saves pixel (x, y) of the working buffer into the snapshot buffer,
   // allocating the snapshot on first use within a run. x, y inside the image.
-  void copy_data_x(int x, int y);
+  // Inline because the HDR filters call it for every pixel of two passes.
+  void copy_data_x(int x, int y) {
+    if (gp_data_copy == nullptr) allocate_snapshot();
+    const std::size_t offset =
+        (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) +
+         static_cast<std::size_t>(x)) *
+        4;
+    std::memcpy(gp_data_copy + offset, gp_data + offset, 4);
+  }
 
   // The run; meant as a worker thread's entry (it also works on the main
   // thread, posting directly). The argument is ignored. Returns false when
@@ -124,15 +137,29 @@ class PostProcess {
   static ImageRef RotateImage(const ImageRef& image, int angle);
 
  protected:
-  // The engine's hook for a faster traversal of one processing phase: fill
-  // the output buffer for pass and run the progress steps (progress_step) for
-  // the same counts the plain traversal would, in increasing order. Returns
-  // false when this filter has no such traversal; the engine then walks the
-  // pass plainly. PostProcessFilter<Derived> is where it gets instantiated.
+  // The engine's hook for the fast traversal of one processing phase: fill
+  // the output buffer for pass through run_bands(pass_base(pass), …), which
+  // also runs the phase's progress. Returns false when this filter has no
+  // such traversal; the engine then walks the pass plainly.
+  // PostProcessFilter<Derived> is where it gets instantiated.
   virtual bool process_pass_fast(int pass, std::uint8_t* out);
 
   // One progress step for the given count of the run's 2·W·H·passes steps.
   void progress_step(std::int64_t count);
+
+  // Runs one phase of the fast traversal: band(y0, y1) for consecutive bands
+  // of rows that together cover the image, spread over the shared thread pool
+  // and taken in row order. band must touch only rows y0 to y1 − 1 of the
+  // output and may be called on any thread. The progress steps of the phase
+  // whose counts start at base are the plain traversal's, posted from the
+  // calling thread in the same order with the same texts, each once the
+  // bands done so far cover as many pixels as the plain walk had visited.
+  using BandFunction = std::function<void(int y0, int y1)>;
+  void run_bands(std::int64_t base, const BandFunction& band);
+  // The first count of the processing phase of pass.
+  std::int64_t pass_base(int pass) const {
+    return 2 * static_cast<std::int64_t>(m_width) * m_height * pass;
+  }
 
   // Stores a per-pixel result the way every traversal must: clamped to 0..1,
   // times 255 in single precision, truncated; alpha carried from the buffer.
@@ -156,8 +183,14 @@ class PostProcess {
  private:
   void process_pass_plain(int pass, std::uint8_t* out);
   void copy_back(int pass, const std::uint8_t* out);
+  void copy_back_fast(int pass, const std::uint8_t* out);
   void post(const char* name, std::any object);
   bool fail_run();
+  // The percent of a progress step, exactly as the plain walk computes it.
+  float percent_of(std::int64_t count) const;
+  void report_percent(float percent);
+  // Allocates gp_data_copy (uninitialised, m_width·m_height·4 bytes).
+  void allocate_snapshot();
 
   void* m_owner = nullptr;
   ImageRef m_img;
@@ -168,7 +201,7 @@ class PostProcess {
   float m_total_steps = 0.0f;
   std::atomic<int> m_max_res{800};
   std::atomic<bool> m_last_run_failed{false};
-  std::atomic<Traversal> m_traversal{Traversal::Plain};
+  std::atomic<Traversal> m_traversal{Traversal::Fast};
 };
 
 }  // namespace glowsnap

@@ -5,10 +5,22 @@
 //     rgb_color compute_pixel(int x, int y, int pass);
 // that writes no member state (everything per pixel is local), so that the
 // engine can instantiate it directly inside a traversal of its choosing and
-// call it for several pixels at once. The virtual process_pixel_x() the plain
-// traversal calls simply forwards to it.
+// call it for several pixels at once, from several threads. The virtual
+// process_pixel_x() the plain traversal calls simply forwards to it.
+//
+// The fast traversal lives here: every pass is walked in bands of rows spread
+// over the engine's thread pool (PostProcess::run_bands), each row left to
+// right with compute_pixel inlined. A pass number the compiler can see lets
+// the recipe's switch on the pass fold away; the results of a stretch of a
+// row go to a small block of floats on the stack first and are stored as
+// bytes afterwards, so that the compiler need not assume that every stored
+// byte might have changed the pixel buffer's globals, and can keep them in
+// registers. Nothing here changes what is computed or in which precision:
+// every pixel's arithmetic is the recipe's own, compiled with the project's
+// floating-point settings, and pixels are independent of one another.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/PostProcess.h"
@@ -23,9 +35,48 @@ class PostProcessFilter : public PostProcess {
   }
 
  protected:
-  // The fast traversal is instantiated here over Derived::compute_pixel; until
-  // it exists every pass is walked plainly.
-  bool process_pass_fast(int /*pass*/, std::uint8_t* /*out*/) override { return false; }
+  bool process_pass_fast(int pass, std::uint8_t* out) override {
+    switch (pass) {
+      case 0: return walk<0>(pass, out);
+      case 1: return walk<1>(pass, out);
+      case 2: return walk<2>(pass, out);
+      case 3: return walk<3>(pass, out);
+      case 4: return walk<4>(pass, out);
+      case 5: return walk<5>(pass, out);
+      default: return walk<-1>(pass, out);
+    }
+  }
+
+ private:
+  // Pixels per block of results kept as floats before they are stored.
+  static constexpr int kBlock = 128;
+
+  // kPass is the pass when it is one of the first six (every catalogue
+  // filter's), -1 for any other, which then comes from the argument.
+  template <int kPass>
+  bool walk(int pass, std::uint8_t* out) {
+    run_bands(pass_base(pass), [this, pass, out](int y0, int y1) { rows<kPass>(pass, y0, y1, out); });
+    return true;
+  }
+
+  template <int kPass>
+  void rows(int pass, int y0, int y1, std::uint8_t* out) {
+    Derived& filter = *static_cast<Derived*>(this);
+    const int p = kPass >= 0 ? kPass : pass;
+    const int w = m_width;
+    const std::uint8_t* in = gp_data;
+    rgb_color block[kBlock];
+    for (int y = y0; y < y1; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 4;
+      for (int x0 = 0; x0 < w; x0 += kBlock) {
+        const int n = std::min(kBlock, w - x0);
+        for (int i = 0; i < n; ++i) block[i] = filter.compute_pixel(x0 + i, y, p);
+        std::uint8_t* o = out + row + static_cast<std::size_t>(x0) * 4;
+        const std::uint8_t* s = in + row + static_cast<std::size_t>(x0) * 4;
+        for (int i = 0; i < n; ++i) store_pixel(o + 4 * i, s + 4 * i, block[i]);
+      }
+    }
+  }
 };
 
 }  // namespace glowsnap
