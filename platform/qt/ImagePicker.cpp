@@ -91,8 +91,8 @@ void ImagePicker::present(QWidget* parent) {
                        dialog->hide();
                        if (delegate_ && image) delegate_->didFinishPickingImage(this, image, {});
                      });
-    QObject::connect(cancel, &QPushButton::clicked, dialog, [this, dialog] {
-      dialog->hide();
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    QObject::connect(dialog, &QDialog::rejected, dialog, [this] {
       if (delegate_) delegate_->imagePickerControllerDidCancel(this);
     });
     dialog_ = dialog;

@@ -6,8 +6,8 @@
 #include <QLabel>
 
 #include "app/AboutView.h"
-#include "app/GlowsnapAppDelegate.h"
 #include "app/BorderedImageView.h"
+#include "app/GlowsnapAppDelegate.h"
 #include "app/SelectPostProcessVC.h"
 #include "engine/PostProcess.h"
 #include "platform/qt/Animation.h"
