@@ -194,7 +194,7 @@ bool HTTPReadStream::configure() {
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveChunk));
   curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, validates_ ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, validates_ ? 2L : 0L);

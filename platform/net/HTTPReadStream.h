@@ -92,9 +92,13 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   // The failure, once event 8 has happened.
   const std::optional<Error>& error() const { return error_; }
   bool isAtEnd() const { return done_ && !error_ && buffered() == 0; }
+  // Body bytes received and not read yet: at most kBufferLimit plus one
+  // delivery of the engine (kReceiveChunk).
+  std::size_t bufferedByteCount() const { return buffered(); }
 
   // Largest number of unread body bytes held before the transfer pauses.
   static constexpr std::size_t kBufferLimit = 1u << 20;
+  static constexpr std::size_t kReceiveChunk = 262144;
 
  private:
   HTTPReadStream(HTTPMessage request, std::shared_ptr<InputStream> body);

@@ -10,7 +10,7 @@
 #include "http/FormDataRequest.h"
 #include "http/GzipCodec.h"
 #include "http/HTTPRequest.h"
-#include "http/LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "http/TestEnvironment.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "support/TestSupport.h"

@@ -1,5 +1,5 @@
-// LoopbackServer: a scripted HTTP/1.1 server on 127.0.0.1 for the client's
-// tests. It runs on its own thread, reads each request whole (head and
+// LoopbackServer: a scripted HTTP/1.1 server on 127.0.0.1 for the HTTP
+// clients' tests. It runs on its own thread, reads each request whole (head and
 // body), records it, and lets the test's handler answer with exact bytes,
 // stay silent, or break the connection.
 #pragma once
