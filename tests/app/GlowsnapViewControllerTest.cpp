@@ -255,6 +255,22 @@ TEST_F(Help, HelpPageOpensOnTopAndGoesAwayWithBack) {
   EXPECT_TRUE(View::isHidden(static_cast<QWidget*>(av)));
 }
 
+TEST_F(Help, ThePageTurnsOverTheScreenWhenAnimated) {
+  GlowsnapViewController& vc = load();
+  QWidget* screen = vc.view();
+  screen->show();
+  Animation::setEnabled(true);
+  const int before = Animation::running();
+  vc.on_btn_help();
+  EXPECT_FALSE(vc.aboutView()->isHidden());
+  EXPECT_GT(Animation::running(), before);
+  // The turning pages are pictures laid over the screen, not the views.
+  EXPECT_GE(screen->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).size(), 2);
+  vc.aboutView()->on_btn_back();
+  EXPECT_TRUE(vc.aboutView()->isHidden());
+  Animation::setEnabled(false);
+}
+
 using Picking = ControllerTest;
 
 TEST_F(Picking, NoCameraShowsSorryAndChangesNothing) {
