@@ -36,8 +36,8 @@ ThreadPool::~ThreadPool() {
 }
 
 void ThreadPool::run(const std::function<void(int worker)>& body) {
-  std::unique_lock<std::mutex> busy(m_busy, std::try_to_lock);
-  if (!busy.owns_lock() || m_threads.empty()) {
+  bool idle = false;
+  if (m_threads.empty() || !m_busy.compare_exchange_strong(idle, true, std::memory_order_acquire)) {
     body(0);
     return;
   }
@@ -52,6 +52,7 @@ void ThreadPool::run(const std::function<void(int worker)>& body) {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_done.wait(lock, [this] { return m_running == 0; });
   m_body = nullptr;
+  m_busy.store(false, std::memory_order_release);
 }
 
 void ThreadPool::workerLoop(int index) {

@@ -10,6 +10,7 @@
 // the calling thread is the only one that runs it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -45,7 +46,7 @@ class ThreadPool {
   void workerLoop(int index);
 
   std::vector<std::thread> m_threads;
-  std::mutex m_busy;  // held by the thread whose run() uses the pool
+  std::atomic<bool> m_busy{false};  // set while a run() uses the pool
   std::mutex m_mutex;
   std::condition_variable m_wake;
   std::condition_variable m_done;

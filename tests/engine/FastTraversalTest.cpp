@@ -1,0 +1,253 @@
+// The fast traversal against the plain one: for every filter, every kind of
+// size and photo, the same output bytes and the same notifications in the
+// same order, delivered on the main thread. Also the thread pool it runs on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/PixelBuffer.h"
+#include "engine/PostProcess.h"
+#include "engine/ThreadPool.h"
+#include "filters/FilterCatalogue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "support/EngineRun.h"
+#include "support/ImageCompare.h"
+#include "support/TestImages.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define GLOWSNAP_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define GLOWSNAP_UNDER_TSAN 1
+#endif
+#endif
+
+namespace glowsnap {
+namespace {
+
+using test::runFilterOnWorker;
+
+const std::vector<std::string>& allFilterNames() {
+  static const std::vector<std::string> names = [] {
+    FilterCatalogue catalogue;
+    std::vector<std::string> all;
+    for (const auto& f : catalogue.filters()) all.push_back(f->get_name());
+    for (const auto& f : catalogue.libraryFilters()) all.push_back(f->get_name());
+    return all;
+  }();
+  return names;
+}
+
+// Runs the filter of that name over photo in both traversals on a worker
+// thread and expects identical bytes and notifications.
+void expectTraversalsAgree(const std::string& name, const ImageRef& photo) {
+  FilterCatalogue catalogue;
+  PostProcess* filter = catalogue.findAnyFilter(name);
+  ASSERT_NE(filter, nullptr) << name;
+  filter->set_max_res(2048);
+
+  filter->set_traversal(Traversal::Plain);
+  const test::EngineRunRecord plain = runFilterOnWorker(*filter, photo);
+  const int plainPercent = filter->get_complete_precent();
+  filter->set_traversal(Traversal::Fast);
+  const test::EngineRunRecord fast = runFilterOnWorker(*filter, photo);
+
+  ASSERT_TRUE(plain.processReturned) << name;
+  ASSERT_TRUE(fast.processReturned) << name;
+  ASSERT_TRUE(plain.result && fast.result) << name;
+  EXPECT_TRUE(test::imagesEqual(*fast.result, *plain.result))
+      << name << " at " << photo->width() << " x " << photo->height();
+  EXPECT_EQ(fast.events, plain.events)
+      << name << " at " << photo->width() << " x " << photo->height();
+  EXPECT_TRUE(fast.allOnMainThread) << name;
+  EXPECT_EQ(fast.searchEndCount, 1) << name;
+  EXPECT_EQ(filter->get_complete_precent(), plainPercent) << name;
+}
+
+struct Size {
+  int w, h;
+};
+
+// Odd sizes, sizes that are not a multiple of the 60-pixel progress grid, a
+// single pixel, a single row and column, a wide and a tall strip.
+const Size kSizes[] = {{1, 1},   {2, 3},    {61, 37},  {121, 1}, {1, 121},
+                       {60, 60}, {181, 59}, {403, 29}, {17, 311}, {239, 181}};
+
+class FastTraversalPerFilter : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FastTraversalPerFilter, SameBytesAndNotificationsOnPhotosOfEverySize) {
+  std::uint32_t seed = 5;
+  for (const Size& s : kSizes) {
+    expectTraversalsAgree(GetParam(), test::photoLikeImage(s.w, s.h, seed++));
+    if (HasFailure()) return;
+  }
+}
+
+TEST_P(FastTraversalPerFilter, SameBytesOnExtremeAndTranslucentPictures) {
+  expectTraversalsAgree(GetParam(), test::extremesImage(97, 64));
+  expectTraversalsAgree(GetParam(), test::randomTranslucentImage(64, 97, 9));
+  expectTraversalsAgree(GetParam(), test::checkerboardImage(123, 45, 3));
+  expectTraversalsAgree(GetParam(), test::solidImage(70, 50, {255, 255, 255, 255}));
+}
+
+TEST_P(FastTraversalPerFilter, SameBytesAndNotificationsAtTheLargestResolution) {
+#ifdef GLOWSNAP_UNDER_TSAN
+  GTEST_SKIP() << "the plain walk of 2048 x 1536 takes minutes under ThreadSanitizer; the "
+                  "smaller sizes exercise the same threads";
+#else
+  expectTraversalsAgree(GetParam(), test::photoLikeImage(2048, 1536, 77));
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFilters, FastTraversalPerFilter, ::testing::ValuesIn(allFilterNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string id;
+                           for (char c : info.param)
+                             id += (std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+                           return id;
+                         });
+
+TEST(FastTraversal, EveryFilterIsCovered) { EXPECT_EQ(allFilterNames().size(), 11u); }
+
+TEST(FastTraversal, RunOnTheMainThreadPostsTheSameSequenceDirectly) {
+  FilterCatalogue catalogue;
+  PostProcess* filter = catalogue.findAnyFilter("HDR Color+");
+  ASSERT_NE(filter, nullptr);
+  ImageRef photo = test::photoLikeImage(250, 130, 4);
+  std::vector<std::string> seen[2];
+  ImageRef results[2];
+  for (int i = 0; i < 2; ++i) {
+    filter->set_traversal(i == 0 ? Traversal::Plain : Traversal::Fast);
+    auto& center = NotificationCenter::defaultCenter();
+    auto token = center.addObserver("progressChanged", nullptr, [&](const Notification& n) {
+      EXPECT_TRUE(isMainThread());
+      seen[i].push_back(std::any_cast<std::string>(n.object));
+    });
+    filter->prepare(photo);
+    EXPECT_TRUE(filter->process());
+    center.removeObserver(token);
+    results[i] = filter->get_result();
+  }
+  EXPECT_EQ(seen[1], seen[0]);
+  EXPECT_GT(seen[0].size(), 50u);
+  ASSERT_TRUE(results[0] && results[1]);
+  EXPECT_TRUE(test::imagesEqual(*results[1], *results[0]));
+}
+
+TEST(FastTraversal, ObserversSeeProgressWhileTheRunIsGoingAndTheBufferIsFreedAfterIt) {
+  FilterCatalogue catalogue;
+  PostProcess* filter = catalogue.findAnyFilter("Bloom");
+  ASSERT_NE(filter, nullptr);
+  filter->set_traversal(Traversal::Fast);
+  std::vector<int> percents;
+  auto& center = NotificationCenter::defaultCenter();
+  auto token = center.addObserver("progressChanged", nullptr, [&](const Notification&) {
+    EXPECT_TRUE(PostProcess::is_run_in_progress());
+    percents.push_back(filter->get_complete_precent());
+  });
+  auto rec = runFilterOnWorker(*filter, test::photoLikeImage(300, 200, 2));
+  center.removeObserver(token);
+  ASSERT_TRUE(rec.processReturned);
+  ASSERT_EQ(percents.size(), rec.progress.size());
+  // Each notification's whole percent is already in get_complete_precent.
+  for (std::size_t i = 1; i < percents.size(); ++i)
+    EXPECT_EQ(percents[i], static_cast<int>(std::stof(rec.progress[i])));
+  EXPECT_EQ(gp_data_copy, nullptr);
+  EXPECT_FALSE(PostProcess::is_run_in_progress());
+}
+
+TEST(FastTraversal, ANestedRunDuringSearchEndGivesThePlainBytes) {
+  FilterCatalogue catalogue;
+  PostProcess* outer = catalogue.findAnyFilter("More Colors");
+  PostProcess* inner = catalogue.findAnyFilter("HDR Classic");
+  ASSERT_TRUE(outer && inner);
+  ImageRef photo = test::photoLikeImage(150, 90, 6);
+  inner->set_traversal(Traversal::Plain);
+  auto reference = runFilterOnWorker(*inner, photo);
+  ASSERT_TRUE(reference.result);
+
+  inner->set_traversal(Traversal::Fast);
+  bool started = false;
+  auto& center = NotificationCenter::defaultCenter();
+  auto token = center.addObserver("searchEnd", nullptr, [&](const Notification&) {
+    if (started) return;
+    started = true;
+    inner->prepare(photo);
+    EXPECT_TRUE(inner->process());  // on the main thread, while the outer worker waits
+  });
+  auto rec = runFilterOnWorker(*outer, photo);
+  center.removeObserver(token);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(inner->get_result());
+  EXPECT_TRUE(test::imagesEqual(*inner->get_result(), *reference.result));
+}
+
+TEST(ThreadPool, EveryWorkerRunsTheBodyOnceAndRunReturnsWhenAllHave) {
+  ThreadPool pool(3);
+  EXPECT_EQ(pool.concurrency(), 3);
+  for (int round = 0; round < 20; ++round) {
+    std::mutex mutex;
+    std::multiset<int> workers;
+    std::set<std::thread::id> threads;
+    pool.run([&](int worker) {
+      std::lock_guard<std::mutex> lock(mutex);
+      workers.insert(worker);
+      threads.insert(std::this_thread::get_id());
+    });
+    EXPECT_EQ(workers, (std::multiset<int>{0, 1, 2}));
+    EXPECT_EQ(threads.size(), 3u);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 1u);
+  }
+}
+
+TEST(ThreadPool, SharedWorkIsDoneOnceWhateverTheNumberOfThreads) {
+  ThreadPool pool(4);
+  std::vector<std::atomic<int>> hits(1000);
+  std::atomic<int> next{0};
+  pool.run([&](int) {
+    for (int i; (i = next.fetch_add(1)) < 1000;) hits[static_cast<std::size_t>(i)].fetch_add(1);
+  });
+  for (const auto& h : hits) EXPECT_EQ(h.load(), 1);
+}
+
+TEST(ThreadPool, ABusyPoolLeavesTheWorkToTheCaller) {
+  ThreadPool pool(2);
+  std::atomic<int> nestedCalls{0};
+  std::atomic<bool> nestedOnCaller{true};
+  pool.run([&](int) {
+    const auto me = std::this_thread::get_id();
+    pool.run([&](int worker) {
+      ++nestedCalls;
+      if (worker != 0 || std::this_thread::get_id() != me) nestedOnCaller = false;
+    });
+  });
+  EXPECT_EQ(nestedCalls.load(), 2);  // once per outer body, each on its own thread
+  EXPECT_TRUE(nestedOnCaller.load());
+  ThreadPool single(1);
+  int calls = 0;
+  single.run([&](int worker) {
+    EXPECT_EQ(worker, 0);
+    ++calls;
+  });
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(ThreadPool, TheSharedPoolIsSizedToTheMachine) {
+  const unsigned hw = std::thread::hardware_concurrency();
+  if (std::getenv("GLOWSNAP_ENGINE_THREADS") != nullptr)
+    GTEST_SKIP() << "GLOWSNAP_ENGINE_THREADS sets another size";
+  EXPECT_EQ(ThreadPool::shared().concurrency(), hw == 0 ? 1 : static_cast<int>(hw));
+  EXPECT_EQ(&ThreadPool::shared(), &ThreadPool::shared());
+}
+
+}  // namespace
+}  // namespace glowsnap
