@@ -729,6 +729,7 @@ void GlowsnapViewController::copy_to_clipboard() {
   std::weak_ptr<int> alive = m_alive;
   std::thread([this, image, alive] {
     copy_to_clipboard_in_background(image);
+    // Back on the main thread, the controller is used only if it still exists.
     performOnMainThread(
         [this, alive] {
           if (alive.lock()) copy_to_clipboard_finished();

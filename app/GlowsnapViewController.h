@@ -143,7 +143,8 @@ class GlowsnapViewController : public AlertViewDelegate,
   void write_to_saved_photos();
   void didFinishSavingWithError(const ImageRef& image, const Error* error, void* contextInfo);
   void copy_to_clipboard();
-  void copy_to_clipboard_in_background(const ImageRef& image);
+  // Runs on its own short-lived thread and touches nothing of the controller.
+  static void copy_to_clipboard_in_background(const ImageRef& image);
   void copy_to_clipboard_finished();
 
   // The catalogue.
