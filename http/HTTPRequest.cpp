@@ -895,6 +895,8 @@ void HTTPRequest::handleStreamComplete() {
   {
     std::lock_guard progress(progressLock());
     complete_ = true;
+    // The last sample of the loop may predate the body's last bytes.
+    if (readStream_) totalBytesSent_ = readStream_->requestBytesWrittenCount();
     updateProgressIndicators();
     std::lock_guard lock(cancelledLock_);
     closeReadStream();

@@ -82,6 +82,22 @@ TEST(HTTPRequestRoute, UnauthorizedWithoutCredentialsFailsWithCode3AndNoString) 
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
+// An upload indicator as the sharing screen is one: "setProgress:" only.
+class RecordingIndicator : public ProgressIndicator {
+ public:
+  bool respondsToSelector(const Selector& s) const override {
+    return s == "setProgress:" || s == "setMaxValue:";
+  }
+  void setProgress(float v) override {
+    if (!isMainThread()) offMainThread = true;
+    values.push_back(v);
+  }
+  void setMaxValue(double v) override { maxValue = v; }
+  std::vector<float> values;
+  double maxValue = 0;
+  bool offMainThread = false;
+};
+
 TEST(HTTPRequestRoute, FormUploadStreamedFromATemporaryFileThatIsDeletedAtTheEnd) {
   LoopbackServer server([](const RawRequest&, ServerConnection& c) { c.respond(200, "stored"); });
   RecordingDelegate delegate;
@@ -91,6 +107,10 @@ TEST(HTTPRequestRoute, FormUploadStreamedFromATemporaryFileThatIsDeletedAtTheEnd
   Bytes image(300000);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7);
   request->setData(image, "media");
+  RecordingIndicator indicator;
+  request->setShowAccurateProgress(true);
+  request->setUploadProgressDelegate(&indicator);
+  EXPECT_EQ(indicator.maxValue, 1.0);
   request->setDelegate(&delegate);
   std::size_t before = filesIn(testTemporaryDirectory());
   // On a background thread, as the application runs it; the delegate hears
@@ -100,6 +120,10 @@ TEST(HTTPRequestRoute, FormUploadStreamedFromATemporaryFileThatIsDeletedAtTheEnd
   runMainLoopUntil([&] { return delegate.finished + delegate.failed > 0; });
   EXPECT_EQ(delegate.finished, 1);
   EXPECT_FALSE(delegate.offMainThread);
+  ASSERT_FALSE(indicator.values.empty());
+  EXPECT_EQ(indicator.values.front(), 0.0f);
+  EXPECT_EQ(indicator.values.back(), 1.0f);
+  EXPECT_FALSE(indicator.offMainThread);
   EXPECT_EQ(request->responseString(), "stored");
   EXPECT_EQ(filesIn(testTemporaryDirectory()), before);
   EXPECT_FALSE(request->postBodyFilePath().has_value());
