@@ -17,8 +17,8 @@ namespace glowsnap {
 
 // Mean of the three channels of pixel (x, y); 0 outside the image.
 inline float get_pixel_bw(int x, int y) {
-  rgb_color c = get_pixel(x, y);
-  return (c.r + c.g + c.b) / 3.0f;
+  const pixel_lanes c = get_pixel_lanes(x, y);
+  return (c[1] + c[2] + c[3]) / 3.0f;
 }
 
 // Average of the eight neighbours at distance radius, the centre excluded.
@@ -28,18 +28,19 @@ inline float get_pixel_bw(int x, int y) {
 inline rgb_color do_blur(int x, int y, float radius) {
   static constexpr float dx[8] = {-1.0f, 0.0f, 1.0f, -1.0f, 1.0f, -1.0f, 0.0f, 1.0f};
   static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
-  rgb_color sum = {0.0f, 0.0f, 0.0f};
+  // The channels are summed side by side in the lanes of one vector: each
+  // lane adds its eight values in the table's order, as three separate sums
+  // would.
+  pixel_lanes sum = {0.0f, 0.0f, 0.0f, 0.0f};
   const float fx = static_cast<float>(x);
   const float fy = static_cast<float>(y);
   for (int i = 0; i < 8; ++i) {
     const int px = static_cast<int>(radius * dx[i] + fx);
     const int py = static_cast<int>(radius * dy[i] + fy);
-    const rgb_color c = get_pixel(px, py);
-    sum.r += c.r;
-    sum.g += c.g;
-    sum.b += c.b;
+    sum += get_pixel_lanes(px, py);
   }
-  return {sum.r * 0.125f, sum.g * 0.125f, sum.b * 0.125f};
+  sum *= 0.125f;
+  return {sum[1], sum[2], sum[3]};
 }
 
 // A value drawn uniformly from the 5001 steps lo, lo + (hi − lo)/5000, …, hi.

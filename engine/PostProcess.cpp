@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <utility>
 
 #include "engine/PixelOperations.h"
@@ -44,6 +45,23 @@ void fitSize(int w0, int h0, int maxRes, int& w, int& h) {
     h = static_cast<int>(static_cast<float>(h0) / static_cast<float>(w0) *
                          static_cast<float>(maxRes));
   }
+}
+
+// Pixel buffers of a run: large ones aligned to and advised for huge pages,
+// which spares the thousands of page faults a first touch of 4 KiB pages
+// costs. Uninitialised; released with std::free.
+std::uint8_t* allocatePixels(std::size_t bytes) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (bytes >= 2 * kHugePage) {
+    const std::size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    if (void* p = std::aligned_alloc(kHugePage, rounded)) {
+#ifdef MADV_HUGEPAGE
+      ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+      return static_cast<std::uint8_t*>(p);
+    }
+  }
+  return static_cast<std::uint8_t*>(std::malloc(bytes));
 }
 
 std::string formatPercent(float percent) {
@@ -93,8 +111,8 @@ PostProcess* PostProcess::init(void* owner) {
 }
 
 void PostProcess::allocate_snapshot() {
-  gp_data_copy = static_cast<std::uint8_t*>(
-      std::malloc(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height) * 4));
+  gp_data_copy =
+      allocatePixels(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height) * 4);
   if (gp_data_copy == nullptr) {
     std::fputs("Snapshot buffer not allocated!\n", stderr);
     std::abort();
@@ -298,7 +316,7 @@ bool PostProcess::process(const void* /*arg*/) {
   g_bpc = 8;
 
   const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4;
-  auto* out = static_cast<std::uint8_t*>(std::malloc(bytes));
+  std::uint8_t* out = allocatePixels(bytes);
   if (out == nullptr) {
     std::fputs("Output buffer not allocated!\n", stderr);
     gp_data = nullptr;

@@ -73,7 +73,7 @@ class PostProcessFilter : public PostProcess {
         for (int i = 0; i < n; ++i) block[i] = filter.compute_pixel(x0 + i, y, p);
         std::uint8_t* o = out + row + static_cast<std::size_t>(x0) * 4;
         const std::uint8_t* s = in + row + static_cast<std::size_t>(x0) * 4;
-        for (int i = 0; i < n; ++i) store_pixel(o + 4 * i, s + 4 * i, block[i]);
+        store_pixels(o, s, block, n);
       }
     }
   }

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -189,6 +191,54 @@ TEST(FastTraversal, ANestedRunDuringSearchEndGivesThePlainBytes) {
   ASSERT_TRUE(started);
   ASSERT_TRUE(inner->get_result());
   EXPECT_TRUE(test::imagesEqual(*inner->get_result(), *reference.result));
+}
+
+// Opens the engine's two ways of storing results to the test.
+class StoreAccess : public PostProcess {
+ public:
+  using PostProcess::store_pixel;
+  using PostProcess::store_pixels;
+};
+
+TEST(FastTraversal, StoringManyPixelsAtOnceGivesTheBytesOfStoringEachAlone) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float denormal = std::numeric_limits<float>::denorm_min();
+  const std::vector<float> values = {0.0f,
+                                     -0.0f,
+                                     nan,
+                                     -nan,
+                                     inf,
+                                     -inf,
+                                     denormal,
+                                     -denormal,
+                                     1.0f,
+                                     std::nextafter(1.0f, 2.0f),
+                                     std::nextafter(1.0f, 0.0f),
+                                     0.999f,
+                                     1.5f,
+                                     -0.2f,
+                                     1.0f / 255.0f,
+                                     std::nextafter(1.0f / 255.0f, 0.0f),
+                                     128.0f / 255.0f,
+                                     3e9f,
+                                     -3e9f};
+  // Every value in every channel and every position of a block of four,
+  // with odd lengths so that the tail is stored one by one.
+  std::vector<rgb_color> colours;
+  for (std::size_t i = 0; i < values.size(); ++i)
+    for (std::size_t j = 0; j < values.size(); ++j)
+      colours.push_back({values[i], values[j], values[(i + j) % values.size()]});
+  for (int n : {1, 3, 4, 7, static_cast<int>(colours.size())}) {
+    std::vector<std::uint8_t> in(static_cast<std::size_t>(n) * 4);
+    for (std::size_t k = 0; k < in.size(); ++k) in[k] = static_cast<std::uint8_t>(k * 37 + 11);
+    std::vector<std::uint8_t> one(in.size(), 0xaa);
+    std::vector<std::uint8_t> many(in.size(), 0x55);
+    for (int i = 0; i < n; ++i)
+      StoreAccess::store_pixel(one.data() + 4 * i, in.data() + 4 * i, colours[i]);
+    StoreAccess::store_pixels(many.data(), in.data(), colours.data(), n);
+    EXPECT_EQ(many, one) << n;
+  }
 }
 
 TEST(ThreadPool, EveryWorkerRunsTheBodyOnceAndRunReturnsWhenAllHave) {
