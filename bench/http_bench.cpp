@@ -194,8 +194,11 @@ fs::path uploadFile() {
 
 std::map<std::string, Run> g_runs;
 
+// The ratios use each tool's best repetition: the machine may be busy with
+// other work, and the best run is the least disturbed one.
 void report(benchmark::State& state, const std::string& key, const Run& r, double bytes) {
-  g_runs[key] = r;
+  auto it = g_runs.find(key);
+  if (it == g_runs.end() || r.seconds < it->second.seconds) g_runs[key] = r;
   state.SetIterationTime(r.seconds);
   state.counters["MiB/s"] = bytes / r.seconds / (1 << 20);
   state.counters["maxRSS_MiB"] = r.maxRssMiB;
@@ -216,12 +219,14 @@ void BM_Download1GiB(benchmark::State& state, bool glowsnap) {
   }
 }
 
+// curl is told not to send "Expect: 100-continue" (and wait up to a second
+// for an answer the server never gives); the client never sends it.
 void BM_Upload256MiB(benchmark::State& state, bool glowsnap) {
   std::string file = uploadFile().string();
   for (auto _ : state) {
     Run r = glowsnap ? runChild({GLOWSNAP_CLI, "http", "-F", "note=bench", "-F", "media=@" + file,
                                  server().url("/upload")})
-                     : runChild({"curl", "-sS", "-F", "note=bench", "-F",
+                     : runChild({"curl", "-sS", "-H", "Expect:", "-F", "note=bench", "-F",
                                  "media=@" + file, server().url("/upload")});
     report(state, std::string("upload/") + (glowsnap ? "glowsnap" : "curl"), r,
            static_cast<double>(kUploadBytes));
@@ -240,10 +245,22 @@ void BM_SilentServer9s(benchmark::State& state, bool glowsnap) {
   }
 }
 
-BENCHMARK_CAPTURE(BM_Download1GiB, curl, false)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Download1GiB, glowsnap, true)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Upload256MiB, curl, false)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Upload256MiB, glowsnap, true)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Download1GiB, curl, false)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Download1GiB, glowsnap, true)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload256MiB, curl, false)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload256MiB, glowsnap, true)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+// The same file sent as a plain body straight from disk (-d @FILE): what
+// the form upload costs beyond it is the assembly of its body file.
+void BM_UploadRaw256MiB(benchmark::State& state) {
+  std::string file = uploadFile().string();
+  for (auto _ : state) {
+    Run r = runChild({GLOWSNAP_CLI, "http", "-d", "@" + file, server().url("/upload")});
+    report(state, "upload-raw/glowsnap", r, static_cast<double>(kUploadBytes));
+    state.counters["received_MiB"] = std::strtod(r.output.c_str(), nullptr) / (1 << 20);
+  }
+}
+BENCHMARK(BM_UploadRaw256MiB)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_CAPTURE(BM_SilentServer9s, curl, false)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SilentServer9s, glowsnap, true)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -259,6 +276,11 @@ void printRatios() {
   };
   ratio("download");
   ratio("upload");
+  auto raw = g_runs.find("upload-raw/glowsnap");
+  auto curlUp = g_runs.find("upload/curl");
+  if (raw != g_runs.end() && curlUp != g_runs.end())
+    std::printf("upload    without the body file (-d @FILE): %.2f s, %.0f%% of curl's form upload\n",
+                raw->second.seconds, 100.0 * curlUp->second.seconds / raw->second.seconds);
   auto g = g_runs.find("silent/glowsnap");
   auto c = g_runs.find("silent/curl");
   if (g != g_runs.end() && c != g_runs.end())

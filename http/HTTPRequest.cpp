@@ -341,6 +341,13 @@ void HTTPRequest::appendPostData(const Bytes& data) {
 
 void HTTPRequest::appendPostDataFromFile(const std::string& path) {
   setupPostBody();
+  if (shouldStreamPostDataFromDisk_ && postBodyWriteStream_ && postBodyWriteStream_->isOpen()) {
+    // File to file: 262144 bytes at a time, without passing through memory.
+    if (!postBodyWriteStream_->appendContentsOfFile(path, 262144))
+      failWithError(makeError(kFileManagementError, "Unable to read file at '" + path +
+                                                        "': " + postBodyWriteStream_->lastError()));
+    return;
+  }
   auto input = InputStream::withFileAtPath(path);
   if (!input->open()) {
     // Sending the body without the file's bytes would look like success.

@@ -20,6 +20,10 @@ class FileOutputStream {
   bool open();
   // Writes everything or answers false.
   bool write(const void* data, std::size_t size);
+  // Appends the whole content of the file at source, chunk bytes at a time,
+  // copied inside the kernel where it can be. False (see lastError()) when
+  // the source cannot be read or the copy fails.
+  bool appendContentsOfFile(const std::filesystem::path& source, std::size_t chunk);
   void close();
   bool isOpen() const { return fd_ >= 0; }
   const std::filesystem::path& path() const { return path_; }
