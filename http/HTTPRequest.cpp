@@ -510,9 +510,10 @@ void HTTPRequest::cancel() {
   {
     std::lock_guard lock(ownerMutex_);
     if (ownerLoop_ && !onOwnerThread()) {
-      // The stream belongs to the request's thread: wake its loop, which
-      // sees the cancellation and tears the attempt down itself.
-      ownerLoop_->wakeUp();
+      // The stream belongs to the request's thread: an empty piece of work
+      // ends its loop's wait, and the loop sees the cancellation and tears
+      // the attempt down itself.
+      ownerLoop_->perform([] {}, kHTTPRequestRunMode);
       complete_ = true;
       return;
     }

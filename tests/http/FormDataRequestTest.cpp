@@ -124,6 +124,25 @@ TEST(FormDataRequest, MissingFileFailsAtOnceWithCode6) {
   EXPECT_EQ(delegate.failed, 1);
 }
 
+TEST(FormDataRequest, AFileThatVanishedBeforeTheStartFailsWithCode8) {
+  TempDir dir;
+  std::ofstream(dir / "photo.jpg") << "jpeg";
+  RecordingDelegate delegate;
+  auto r = FormDataRequest::requestWithURL(URL::parse("http://127.0.0.1:9/upload"));
+  r->setDelegate(&delegate);
+  r->setFile((dir / "photo.jpg").string(), "upload");
+  std::filesystem::remove(dir / "photo.jpg");
+  std::size_t before = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(testTemporaryDirectory())) ++before;
+  r->start();
+  ASSERT_NE(r->error(), nullptr);
+  EXPECT_EQ(r->error()->code, 8);
+  EXPECT_EQ(delegate.failed, 1);
+  std::size_t after = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(testTemporaryDirectory())) ++after;
+  EXPECT_EQ(after, before);
+}
+
 TEST(FormDataRequest, WithoutFieldsItIsAPlainRequest) {
   auto r = form();
   r->buildPostBody();
