@@ -398,6 +398,9 @@ bool RunLoop::processPending(const std::string& mode) {
   int handled = d_->runWork(mode);
   handled += d_->fireTimers(mode);
   handled += d_->waitAndServe(mode, Clock::now());
+  // Serving the sources drained the wake-up descriptor; work queued since
+  // the first round would otherwise wait for the next unrelated wake-up.
+  handled += d_->runWork(mode);
   // Keep the descriptor of this mode watching exactly the current sources.
   {
     std::lock_guard lock(d_->mutex);

@@ -183,5 +183,31 @@ TEST(RunLoop, ExternalDriverSeesWorkThroughTheDescriptor) {
   loop.removeTimer(timer);
 }
 
+TEST(RunLoop, ExternalDriverRunsWorkQueuedWhileItServedSources) {
+  auto& loop = RunLoop::main();
+  int ep = loop.descriptorForMode(RunLoop::kDefaultMode);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  bool queuedRan = false;
+  // A source whose handler queues more work, as a notification handler that
+  // performs something does: the driver must not lose it.
+  auto h = loop.addFdSource(fds[0], RunLoop::Readable, [&](unsigned) {
+    char c;
+    ASSERT_EQ(::read(fds[0], &c, 1), 1);
+    std::thread([&] { loop.perform([&] { queuedRan = true; }); }).join();
+  });
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  loop.processPending(RunLoop::kDefaultMode);
+  if (!queuedRan) {
+    pollfd p{ep, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1) << "queued work left without a wake-up";
+    loop.processPending(RunLoop::kDefaultMode);
+  }
+  EXPECT_TRUE(queuedRan);
+  loop.removeFdSource(h);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
 }  // namespace
 }  // namespace glowsnap
