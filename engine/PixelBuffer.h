@@ -9,10 +9,8 @@
 // so nothing else can change them under a pass.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace glowsnap {
 
@@ -38,50 +36,38 @@ extern std::uint8_t* gp_data_copy;  // snapshot buffer, null until a filter save
 // in the last bit; both are kept as they are.
 inline constexpr float kByteToUnit = 1.0f / 255.0f;
 
-// The four bytes of pixel (x, y), alpha first, each converted to float and
-// multiplied by kByteToUnit in its own lane (lane 0 alpha, 1 red, 2 green,
-// 3 blue); all four 0 outside the image. Each lane is computed exactly as a
-// single channel would be, so the readers below give the same floats whether
-// they use it or not; it lets the compiler convert a pixel with a few vector
-// instructions instead of three of each kind.
-using pixel_lanes = float __attribute__((vector_size(16)));
-using pixel_words = std::int32_t __attribute__((vector_size(16)));
-using pixel_bytes = std::uint8_t __attribute__((vector_size(4)));
-
-// What a pixel outside the image reads: four zero bytes convert to the same
-// +0.0 lanes as the black the plain reader returns.
-inline constexpr std::uint8_t kOutsidePixel[4] = {0, 0, 0, 0};
-
-inline pixel_lanes get_pixel_lanes(int x, int y) {
-  // Unsigned comparisons also reject negative coordinates. Choosing the
-  // address instead of branching keeps the border test out of the way of a
-  // pixel's other reads.
-  const bool inside = (static_cast<unsigned>(x) < static_cast<unsigned>(g_width)) &
-                      (static_cast<unsigned>(y) < static_cast<unsigned>(g_height));
-  const std::uint8_t* p =
-      inside ? gp_data + (static_cast<std::int64_t>(y) * g_width + x) * 4 : kOutsidePixel;
-  std::int32_t word;
-  __builtin_memcpy(&word, p, 4);
-#if defined(__SSE2__)
-  // Bytes widened to 32-bit integers and converted to floats, four at once:
-  // exact, as the scalar conversion of each byte is.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i words = _mm_unpacklo_epi16(
-      _mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
-  return reinterpret_cast<pixel_lanes>(_mm_cvtepi32_ps(words)) * kByteToUnit;
-#else
-  pixel_bytes bytes;
-  __builtin_memcpy(&bytes, &word, 4);
-  return __builtin_convertvector(__builtin_convertvector(bytes, pixel_words), pixel_lanes) *
-         kByteToUnit;
-#endif
-}
+// What a read outside the image finds when no run has set up a buffer.
+inline constexpr std::uint8_t kNoPixels[4] = {0, 0, 0, 0};
 
 // Pixel (x, y) of the working buffer; every pixel outside the image reads as
 // black, which is what gives the blurs and the edge detector their borders.
+//
+// Written without a branch so that a loop over a row that calls it (through
+// a filter's per-pixel function) can be vectorised across pixels: a pixel
+// outside the image reads pixel 0 and then masks its bytes to 0, which
+// converts to the same +0.0 as the black of the definition; the floats of a
+// pixel inside are the bytes times kByteToUnit, as always.
 inline rgb_color get_pixel(int x, int y) {
-  const pixel_lanes c = get_pixel_lanes(x, y);
-  return {c[1], c[2], c[3]};
+  const std::uint32_t inside = (static_cast<std::uint32_t>(x) < static_cast<std::uint32_t>(g_width)) &
+                               (static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(g_height));
+  // 32-bit unsigned arithmetic: defined for any coordinates, exact inside
+  // the image (a working bitmap has at most 2^28 pixels), and a form the
+  // vectoriser can turn into gathered loads.
+  const std::uint32_t index = (static_cast<std::uint32_t>(y) * static_cast<std::uint32_t>(g_width) +
+                               static_cast<std::uint32_t>(x)) *
+                              inside;
+  using word_t = std::uint32_t __attribute__((may_alias));
+  const std::uint8_t* base = gp_data != nullptr ? gp_data : kNoPixels;
+  std::uint32_t word = reinterpret_cast<const word_t*>(base)[index];
+  word &= std::uint32_t{0} - inside;
+  // The bytes in memory are alpha, red, green, blue.
+  constexpr bool little = std::endian::native == std::endian::little;
+  constexpr int red = little ? 8 : 16;
+  constexpr int green = little ? 16 : 8;
+  constexpr int blue = little ? 24 : 0;
+  return {static_cast<float>((word >> red) & 0xffu) * kByteToUnit,
+          static_cast<float>((word >> green) & 0xffu) * kByteToUnit,
+          static_cast<float>((word >> blue) & 0xffu) * kByteToUnit};
 }
 
 }  // namespace glowsnap

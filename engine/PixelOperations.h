@@ -17,8 +17,8 @@ namespace glowsnap {
 
 // Mean of the three channels of pixel (x, y); 0 outside the image.
 inline float get_pixel_bw(int x, int y) {
-  const pixel_lanes c = get_pixel_lanes(x, y);
-  return (c[1] + c[2] + c[3]) / 3.0f;
+  const rgb_color c = get_pixel(x, y);
+  return (c.r + c.g + c.b) / 3.0f;
 }
 
 // Average of the eight neighbours at distance radius, the centre excluded.
@@ -28,19 +28,29 @@ inline float get_pixel_bw(int x, int y) {
 inline rgb_color do_blur(int x, int y, float radius) {
   static constexpr float dx[8] = {-1.0f, 0.0f, 1.0f, -1.0f, 1.0f, -1.0f, 0.0f, 1.0f};
   static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
-  // The channels are summed side by side in the lanes of one vector: each
-  // lane adds its eight values in the table's order, as three separate sums
-  // would.
-  pixel_lanes sum = {0.0f, 0.0f, 0.0f, 0.0f};
+  // The eight reads are written out rather than looped over, so that a row
+  // of blurs is a loop without control flow that the compiler can vectorise
+  // across pixels; the sums are the same, in the table's order.
+  rgb_color sum = {0.0f, 0.0f, 0.0f};
   const float fx = static_cast<float>(x);
   const float fy = static_cast<float>(y);
-  for (int i = 0; i < 8; ++i) {
+  auto add = [&](int i) {
     const int px = static_cast<int>(radius * dx[i] + fx);
     const int py = static_cast<int>(radius * dy[i] + fy);
-    sum += get_pixel_lanes(px, py);
-  }
-  sum *= 0.125f;
-  return {sum[1], sum[2], sum[3]};
+    const rgb_color c = get_pixel(px, py);
+    sum.r += c.r;
+    sum.g += c.g;
+    sum.b += c.b;
+  };
+  add(0);
+  add(1);
+  add(2);
+  add(3);
+  add(4);
+  add(5);
+  add(6);
+  add(7);
+  return {sum.r * 0.125f, sum.g * 0.125f, sum.b * 0.125f};
 }
 
 // A value drawn uniformly from the 5001 steps lo, lo + (hi − lo)/5000, …, hi.

@@ -55,12 +55,20 @@ class PostProcessFilter : public PostProcess {
   // filter's), -1 for any other, which then comes from the argument.
   template <int kPass>
   bool walk(int pass, std::uint8_t* out) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (has_avx2()) {
+      run_bands(pass_base(pass),
+                [this, pass, out](int y0, int y1) { rows_avx2<kPass>(pass, y0, y1, out); });
+      return true;
+    }
+#endif
     run_bands(pass_base(pass), [this, pass, out](int y0, int y1) { rows<kPass>(pass, y0, y1, out); });
     return true;
   }
 
+  // One band of rows, left to right; see the header comment.
   template <int kPass>
-  void rows(int pass, int y0, int y1, std::uint8_t* out) {
+  __attribute__((always_inline)) inline void rows_body(int pass, int y0, int y1, std::uint8_t* out) {
     Derived& filter = *static_cast<Derived*>(this);
     const int p = kPass >= 0 ? kPass : pass;
     const int w = m_width;
@@ -77,6 +85,30 @@ class PostProcessFilter : public PostProcess {
       }
     }
   }
+
+  template <int kPass>
+  void rows(int pass, int y0, int y1, std::uint8_t* out) {
+    rows_body<kPass>(pass, y0, y1, out);
+  }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+  // The same loop compiled for AVX2 as well, chosen at run time where the
+  // processor has it: the vectoriser then works on eight pixels at a time
+  // with gathered loads. Only the width of the vectors differs; every lane
+  // does the same IEEE single- and double-precision operations, and the
+  // project never lets the compiler fuse a multiply and an add.
+  template <int kPass>
+  __attribute__((target("avx2"))) void rows_avx2(int pass, int y0, int y1, std::uint8_t* out) {
+    rows_body<kPass>(pass, y0, y1, out);
+  }
+  static bool has_avx2() {
+    static const bool avx2 = [] {
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2;
+  }
+#endif
 };
 
 }  // namespace glowsnap
