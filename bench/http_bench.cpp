@@ -101,15 +101,17 @@ class BenchServer {
       ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
       return (void)::close(c);
     }
-    std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                        "Content-Length: " + std::to_string(kDownloadBytes) +
-                        "\r\nConnection: close\r\n\r\n";
+    std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Length: " +
+        std::to_string(kDownloadBytes) + "\r\nConnection: close\r\n\r\n";
     ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
     std::vector<char> block(1 << 20);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31);
     std::uint64_t sent = 0;
     while (sent < kDownloadBytes) {
-      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), kDownloadBytes - sent));
+      std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), kDownloadBytes - sent));
       ssize_t w = ::send(c, block.data(), n, MSG_NOSIGNAL);
       if (w <= 0) break;
       sent += static_cast<std::uint64_t>(w);
@@ -238,17 +240,34 @@ void BM_Upload256MiB(benchmark::State& state, bool glowsnap) {
 void BM_SilentServer9s(benchmark::State& state, bool glowsnap) {
   std::string seconds = std::to_string(static_cast<int>(kSilentSeconds));
   for (auto _ : state) {
-    Run r = glowsnap ? runChild({GLOWSNAP_CLI, "http", "--timeout", seconds, server().url("/silent")})
-                     : runChild({"curl", "-sS", "-m", seconds, server().url("/silent")});
+    Run r = glowsnap
+                ? runChild({GLOWSNAP_CLI, "http", "--timeout", seconds, server().url("/silent")})
+                : runChild({"curl", "-sS", "-m", seconds, server().url("/silent")});
     report(state, std::string("silent/") + (glowsnap ? "glowsnap" : "curl"), r, 0);
     state.counters["cpu_percent"] = 100.0 * r.cpuSeconds / r.seconds;
   }
 }
 
-BENCHMARK_CAPTURE(BM_Download1GiB, curl, false)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Download1GiB, glowsnap, true)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Upload256MiB, curl, false)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Upload256MiB, glowsnap, true)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Download1GiB, curl, false)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Download1GiB, glowsnap, true)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload256MiB, curl, false)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Upload256MiB, glowsnap, true)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
 // The same file sent as a plain body straight from disk (-d @FILE): what
 // the form upload costs beyond it is the assembly of its body file.
 void BM_UploadRaw256MiB(benchmark::State& state) {
@@ -259,28 +278,40 @@ void BM_UploadRaw256MiB(benchmark::State& state) {
     state.counters["received_MiB"] = std::strtod(r.output.c_str(), nullptr) / (1 << 20);
   }
 }
-BENCHMARK(BM_UploadRaw256MiB)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UploadRaw256MiB)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
 
-BENCHMARK_CAPTURE(BM_SilentServer9s, curl, false)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SilentServer9s, glowsnap, true)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SilentServer9s, curl, false)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SilentServer9s, glowsnap, true)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 void printRatios() {
   auto ratio = [](const char* what) {
     auto c = g_runs.find(std::string(what) + "/curl");
     auto g = g_runs.find(std::string(what) + "/glowsnap");
     if (c == g_runs.end() || g == g_runs.end()) return;
-    std::printf("%-9s glowsnap %.2f s (max RSS %.1f MiB, exit %d), curl %.2f s (max RSS %.1f MiB):"
-                " throughput %.0f%% of curl's\n",
-                what, g->second.seconds, g->second.maxRssMiB, g->second.status, c->second.seconds,
-                c->second.maxRssMiB, 100.0 * c->second.seconds / g->second.seconds);
+    std::printf(
+        "%-9s glowsnap %.2f s (max RSS %.1f MiB, exit %d), curl %.2f s (max RSS %.1f MiB):"
+        " throughput %.0f%% of curl's\n",
+        what, g->second.seconds, g->second.maxRssMiB, g->second.status, c->second.seconds,
+        c->second.maxRssMiB, 100.0 * c->second.seconds / g->second.seconds);
   };
   ratio("download");
   ratio("upload");
   auto raw = g_runs.find("upload-raw/glowsnap");
   auto curlUp = g_runs.find("upload/curl");
   if (raw != g_runs.end() && curlUp != g_runs.end())
-    std::printf("upload    without the body file (-d @FILE): %.2f s, %.0f%% of curl's form upload\n",
-                raw->second.seconds, 100.0 * curlUp->second.seconds / raw->second.seconds);
+    std::printf(
+        "upload    without the body file (-d @FILE): %.2f s, %.0f%% of curl's form upload\n",
+        raw->second.seconds, 100.0 * curlUp->second.seconds / raw->second.seconds);
   auto g = g_runs.find("silent/glowsnap");
   auto c = g_runs.find("silent/curl");
   if (g != g_runs.end() && c != g_runs.end())

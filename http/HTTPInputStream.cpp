@@ -16,7 +16,8 @@ std::shared_ptr<HTTPInputStream> HTTPInputStream::inputStreamWithFileAtPath(
   return std::make_shared<HTTPInputStream>(InputStream::withFileAtPath(path));
 }
 
-HTTPInputStream::HTTPInputStream(std::shared_ptr<InputStream> stream) : stream_(std::move(stream)) {}
+HTTPInputStream::HTTPInputStream(std::shared_ptr<InputStream> stream)
+    : stream_(std::move(stream)) {}
 
 std::mutex& HTTPInputStream::readLock() {
   static std::mutex* lock = new std::mutex;

@@ -21,10 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned kStreamEvents = HTTPReadStream::kOpenCompleted |
-                                   HTTPReadStream::kHasBytesAvailable |
-                                   HTTPReadStream::kErrorOccurred |
-                                   HTTPReadStream::kEndEncountered;  // 27
+constexpr unsigned kStreamEvents =
+    HTTPReadStream::kOpenCompleted | HTTPReadStream::kHasBytesAvailable |
+    HTTPReadStream::kErrorOccurred | HTTPReadStream::kEndEncountered;  // 27
 
 // Class-wide state, created once and kept for the life of the process.
 struct ClassState {
@@ -693,7 +692,8 @@ void HTTPRequest::loadRequest() {
   // The loop waits for the stream with a bounded wait rather than spinning;
   // this timer makes sure the time-out, progress and bandwidth steps below
   // still run at least every 100 ms while nothing else happens.
-  auto tick = loop.addTimer(0.1, 0.1, [] {}, kHTTPRequestRunMode);
+  auto tick = loop.addTimer(
+      0.1, 0.1, [] {}, kHTTPRequestRunMode);
   bool redirected = false;
   while (!complete_) {
     auto now = Clock::now();
@@ -742,10 +742,17 @@ void ReadStreamClientCallBack(HTTPReadStream&, unsigned event, void* info) {
 
 void HTTPRequest::handleNetworkEvent(unsigned event) {
   switch (event) {
-    case HTTPReadStream::kHasBytesAvailable: handleBytesAvailable(); break;
-    case HTTPReadStream::kErrorOccurred: handleStreamError(); break;
-    case HTTPReadStream::kEndEncountered: handleStreamComplete(); break;
-    default: break;
+    case HTTPReadStream::kHasBytesAvailable:
+      handleBytesAvailable();
+      break;
+    case HTTPReadStream::kErrorOccurred:
+      handleStreamError();
+      break;
+    case HTTPReadStream::kEndEncountered:
+      handleStreamComplete();
+      break;
+    default:
+      break;
   }
 }
 
@@ -779,11 +786,12 @@ bool HTTPRequest::readResponseHeadersReturningAuthenticationFailure() {
   responseEncoding_ = defaultResponseEncoding_;
   if (auto it = headers.find("Content-Type"); it != headers.end()) {
     if (auto charset = charsetFromContentType(it->second))
-      if (auto encoding = TextEncoding::fromIANACharsetName(*charset)) responseEncoding_ = *encoding;
+      if (auto encoding = TextEncoding::fromIANACharsetName(*charset))
+        responseEncoding_ = *encoding;
   }
 
-  responseCookies_ = HTTPCookie::cookiesWithResponseHeaderFields(
-      head.headerFieldValues("Set-Cookie"), *url_);
+  responseCookies_ =
+      HTTPCookie::cookiesWithResponseHeaderFields(head.headerFieldValues("Set-Cookie"), *url_);
   if (useCookiePersistance_ && !responseCookies_->empty()) {
     HTTPCookieStorage::sharedStorage().setCookies(*responseCookies_, *url_);
     for (const auto& c : *responseCookies_) addSessionCookie(c);
@@ -875,7 +883,8 @@ bool HTTPRequest::openDownloadStream() {
     append = allowResumeForFileDownloads_ && !restartDownload_;
   else
     temporaryFileDownloadPath_ = temporaryFilePath();
-  fileDownloadOutputStream_ = std::make_unique<FileOutputStream>(*temporaryFileDownloadPath_, append);
+  fileDownloadOutputStream_ =
+      std::make_unique<FileOutputStream>(*temporaryFileDownloadPath_, append);
   if (fileDownloadOutputStream_->open()) return true;
   auto e = makeError(kFileManagementError,
                      "Unable to write to file at '" + *temporaryFileDownloadPath_ + "'");
@@ -1023,8 +1032,8 @@ void HTTPRequest::handleStreamError() {
     if (streamError.domain == HTTPReadStream::kOSStatusErrorDomain && streamError.code >= -9818 &&
         streamError.code <= -9800)
       description += ": SSL problem (possibily a bad/expired/self-signed certificate)";
-    failWithError(makeError(kConnectionFailureErrorType, description,
-                            std::make_shared<Error>(streamError)));
+    failWithError(
+        makeError(kConnectionFailureErrorType, description, std::make_shared<Error>(streamError)));
   }
   Operation::cancel();
 }
@@ -1092,9 +1101,10 @@ void HTTPRequest::updateUploadProgress() {
   if (queue_ && queue_->respondsToSelector("incrementUploadProgressBy:"))
     queue_->incrementUploadProgressBy(increment);
   double range = static_cast<double>(postLength_) - static_cast<double>(uploadBufferSize_);
-  double value = range > 0 ? (static_cast<double>(totalBytesSent_) -
-                              static_cast<double>(uploadBufferSize_)) / range
-                           : 1.0;
+  double value =
+      range > 0
+          ? (static_cast<double>(totalBytesSent_) - static_cast<double>(uploadBufferSize_)) / range
+          : 1.0;
   setProgressForIndicator(value, uploadProgressDelegate_);
 }
 
@@ -1111,9 +1121,9 @@ void HTTPRequest::updateDownloadProgress() {
   if (queue_ && queue_->respondsToSelector("incrementDownloadProgressBy:"))
     queue_->incrementDownloadProgressBy(increment);
   if (contentLength_ > 0)
-    setProgressForIndicator(static_cast<double>(soFar) /
-                                static_cast<double>(contentLength_ + partialDownloadSize_),
-                            downloadProgressDelegate_);
+    setProgressForIndicator(
+        static_cast<double>(soFar) / static_cast<double>(contentLength_ + partialDownloadSize_),
+        downloadProgressDelegate_);
   lastBytesRead_ = soFar;
 }
 

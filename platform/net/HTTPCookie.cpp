@@ -143,7 +143,8 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
   std::string pathAttr;
   bool secure = false;
   bool httpOnly = false;
-  std::string_view rest = semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
+  std::string_view rest =
+      semi == std::string_view::npos ? std::string_view() : text.substr(semi + 1);
   while (!rest.empty()) {
     auto next = rest.find(';');
     std::string_view av = rest.substr(0, next);
@@ -162,8 +163,8 @@ std::optional<HTTPCookie> HTTPCookie::parseSetCookie(std::string_view text, cons
           std::all_of(digits.begin(), digits.end(),
                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         long long seconds = std::stoll(digits);
-        maxAge = (negative || seconds <= 0) ? Clock::time_point{}
-                                            : now + std::chrono::seconds(seconds);
+        maxAge =
+            (negative || seconds <= 0) ? Clock::time_point{} : now + std::chrono::seconds(seconds);
       }
     } else if (attr == "domain") {
       std::string d = lower(val);

@@ -18,9 +18,7 @@ std::int64_t toSeconds(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
 }
 
-Clock::time_point fromSeconds(std::int64_t s) {
-  return Clock::time_point(std::chrono::seconds(s));
-}
+Clock::time_point fromSeconds(std::int64_t s) { return Clock::time_point(std::chrono::seconds(s)); }
 
 }  // namespace
 

@@ -39,30 +39,44 @@ std::optional<int> sslStatusFor(CURLcode code, long verifyResult) {
   switch (code) {
     case CURLE_PEER_FAILED_VERIFICATION:
       switch (verifyResult) {
-        case 9: return kSSLCertNotYetValid;    // X509_V_ERR_CERT_NOT_YET_VALID
-        case 10: return kSSLCertExpired;       // X509_V_ERR_CERT_HAS_EXPIRED
-        case 18:                               // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT
-        case 19: return kSSLNoRootCert;        // X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
-        case 2:                                // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT
-        case 20:                               // ..._UNABLE_TO_GET_ISSUER_CERT_LOCALLY
-        case 21: return kSSLUnknownRootCert;   // ..._UNABLE_TO_VERIFY_LEAF_SIGNATURE
-        default: return kSSLXCertChainInvalid;
+        case 9:
+          return kSSLCertNotYetValid;  // X509_V_ERR_CERT_NOT_YET_VALID
+        case 10:
+          return kSSLCertExpired;  // X509_V_ERR_CERT_HAS_EXPIRED
+        case 18:                   // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT
+        case 19:
+          return kSSLNoRootCert;  // X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
+        case 2:                   // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT
+        case 20:                  // ..._UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+        case 21:
+          return kSSLUnknownRootCert;  // ..._UNABLE_TO_VERIFY_LEAF_SIGNATURE
+        default:
+          return kSSLXCertChainInvalid;
       }
     case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_USE_SSL_FAILED: return kSSLProtocol;
-    case CURLE_SSL_CIPHER: return kSSLBadCipherSuite;
+    case CURLE_USE_SSL_FAILED:
+      return kSSLProtocol;
+    case CURLE_SSL_CIPHER:
+      return kSSLBadCipherSuite;
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CLIENTCERT: return kSSLBadCert;
+    case CURLE_SSL_CLIENTCERT:
+      return kSSLBadCert;
     case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_CRL_BADFILE: return kSSLInternal;
-    case CURLE_SSL_ISSUER_ERROR: return kSSLUnknownRootCert;
+    case CURLE_SSL_CRL_BADFILE:
+      return kSSLInternal;
+    case CURLE_SSL_ISSUER_ERROR:
+      return kSSLUnknownRootCert;
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS: return kSSLXCertChainInvalid;
-    case CURLE_SSL_SHUTDOWN_FAILED: return kSSLClosedNoNotify;
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return kSSLXCertChainInvalid;
+    case CURLE_SSL_SHUTDOWN_FAILED:
+      return kSSLClosedNoNotify;
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
-    case CURLE_SSL_ENGINE_INITFAILED: return kSSLModuleAttach;
-    default: return std::nullopt;
+    case CURLE_SSL_ENGINE_INITFAILED:
+      return kSSLModuleAttach;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -79,8 +93,8 @@ std::optional<std::int64_t> parseLength(const std::optional<std::string>& text) 
 
 std::string trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
-                        s.back() == '\n'))
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
     s.remove_suffix(1);
   return std::string(s);
 }
@@ -117,7 +131,8 @@ std::shared_ptr<HTTPReadStream> HTTPReadStream::createForStreamedHTTPRequest(
   auto stream = std::shared_ptr<HTTPReadStream>(new HTTPReadStream(request, std::move(body)));
   stream->bodyLength_ = parseLength(request.headerFieldValue("Content-Length"));
   if (!stream->bodyLength_) {
-    if (auto length = stream->body_->length()) stream->bodyLength_ = static_cast<std::int64_t>(*length);
+    if (auto length = stream->body_->length())
+      stream->bodyLength_ = static_cast<std::int64_t>(*length);
   }
   return stream;
 }
@@ -187,9 +202,9 @@ bool HTTPReadStream::configure() {
   good &= ok(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
   good &= ok(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
   good &= ok(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_));
-  good &= ok(curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                              request_.version() == HTTPVersion::V1_0 ? CURL_HTTP_VERSION_1_0
-                                                                      : CURL_HTTP_VERSION_1_1));
+  good &= ok(curl_easy_setopt(
+      easy, CURLOPT_HTTP_VERSION,
+      request_.version() == HTTPVersion::V1_0 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
   // The client decodes, redirects, authenticates and keeps cookies itself.
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);

@@ -50,7 +50,8 @@ class FileInputStream final : public InputStream {
       return false;
     }
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) length_ = static_cast<std::uint64_t>(st.st_size);
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
+      length_ = static_cast<std::uint64_t>(st.st_size);
     if (S_ISDIR(st.st_mode)) {
       ::close(fd_);
       fd_ = -1;

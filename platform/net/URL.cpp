@@ -35,11 +35,11 @@ Parts split(std::string_view text) {
   std::size_t colon = text.find_first_of(":/?#");
   if (colon != std::string_view::npos && colon > 0 && text[colon] == ':') {
     std::string_view scheme = text.substr(0, colon);
-    bool valid = std::isalpha(static_cast<unsigned char>(scheme[0])) != 0 &&
-                 std::all_of(scheme.begin(), scheme.end(), [](char c) {
-                   return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
-                          c == '.';
-                 });
+    bool valid =
+        std::isalpha(static_cast<unsigned char>(scheme[0])) != 0 &&
+        std::all_of(scheme.begin(), scheme.end(), [](char c) {
+          return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        });
     if (valid) {
       p.scheme = std::string(scheme);
       i = colon + 1;
@@ -168,9 +168,9 @@ std::optional<URL> URL::parse(std::string_view text) {
       url.host_ = lower(hostPort);
     }
     if (!portText.empty()) {
-      if (portText.size() > 5 ||
-          !std::all_of(portText.begin(), portText.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+      if (portText.size() > 5 || !std::all_of(portText.begin(), portText.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+          }))
         return std::nullopt;
       int port = std::stoi(std::string(portText));
       if (port > 65535) return std::nullopt;
@@ -236,8 +236,8 @@ std::optional<URL> URL::resolve(std::string_view reference) const {
             merged = "/" + r.path;
           } else {
             auto slash = path_.rfind('/');
-            merged = (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) +
-                     r.path;
+            merged =
+                (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) + r.path;
           }
           t.path = removeDotSegments(merged);
         }

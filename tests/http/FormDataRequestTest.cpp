@@ -133,13 +133,17 @@ TEST(FormDataRequest, AFileThatVanishedBeforeTheStartFailsWithCode8) {
   r->setFile((dir / "photo.jpg").string(), "upload");
   std::filesystem::remove(dir / "photo.jpg");
   std::size_t before = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(testTemporaryDirectory())) ++before;
+  for ([[maybe_unused]] const auto& e :
+       std::filesystem::directory_iterator(testTemporaryDirectory()))
+    ++before;
   r->start();
   ASSERT_NE(r->error(), nullptr);
   EXPECT_EQ(r->error()->code, 8);
   EXPECT_EQ(delegate.failed, 1);
   std::size_t after = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(testTemporaryDirectory())) ++after;
+  for ([[maybe_unused]] const auto& e :
+       std::filesystem::directory_iterator(testTemporaryDirectory()))
+    ++after;
   EXPECT_EQ(after, before);
 }
 

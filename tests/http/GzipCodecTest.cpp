@@ -64,11 +64,13 @@ TEST(GzipCodec, FileToFile) {
   Bytes data = sample(300000);
   {
     std::ofstream out(dir / "plain", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
   }
   std::ofstream(dir / "z") << "previous content to be replaced";
   EXPECT_EQ(GzipCodec::compressDataFromFile((dir / "plain").string(), (dir / "z").string()), 0);
-  EXPECT_EQ(GzipCodec::uncompressZippedDataFromFile((dir / "z").string(), (dir / "back").string()), 0);
+  EXPECT_EQ(GzipCodec::uncompressZippedDataFromFile((dir / "z").string(), (dir / "back").string()),
+            0);
   std::ifstream in(dir / "back", std::ios::binary);
   Bytes back((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(back, data);
@@ -76,9 +78,11 @@ TEST(GzipCodec, FileToFile) {
   // Truncated input: data error; missing input: input/output error.
   auto size = std::filesystem::file_size(dir / "z");
   std::filesystem::resize_file(dir / "z", size / 2);
-  EXPECT_EQ(GzipCodec::uncompressZippedDataFromFile((dir / "z").string(), (dir / "t").string()), -3);
+  EXPECT_EQ(GzipCodec::uncompressZippedDataFromFile((dir / "z").string(), (dir / "t").string()),
+            -3);
   std::ofstream(dir / "junk") << "not gzip at all";
-  EXPECT_EQ(GzipCodec::uncompressZippedDataFromFile((dir / "junk").string(), (dir / "t").string()), -3);
+  EXPECT_EQ(GzipCodec::uncompressZippedDataFromFile((dir / "junk").string(), (dir / "t").string()),
+            -3);
   EXPECT_EQ(GzipCodec::compressDataFromFile((dir / "none").string(), (dir / "t").string()), -1);
 }
 

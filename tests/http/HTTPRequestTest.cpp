@@ -10,9 +10,9 @@
 #include "http/FormDataRequest.h"
 #include "http/GzipCodec.h"
 #include "http/HTTPRequest.h"
-#include "support/LoopbackServer.h"
 #include "http/TestEnvironment.h"
 #include "platform/net/HTTPCookieStorage.h"
+#include "support/LoopbackServer.h"
 #include "support/TestSupport.h"
 
 namespace glowsnap::test {
@@ -370,7 +370,10 @@ TEST(HTTPRequestFailure, SilentServerTimesOutWithCode2) {
 
 TEST(HTTPRequestFailure, ConnectionRefusedIsCode1WithTheSocketError) {
   int port;
-  { LoopbackServer closed([](const RawRequest&, ServerConnection&) {}); port = closed.port(); }
+  {
+    LoopbackServer closed([](const RawRequest&, ServerConnection&) {});
+    port = closed.port();
+  }
   auto request = requestFor("http://127.0.0.1:" + std::to_string(port) + "/");
   request->start();
   ASSERT_NE(request->error(), nullptr);
@@ -487,8 +490,9 @@ TEST(HTTPRequestResponse, ContentLengthThatIsNotANumberIsRefusedAsMalformed) {
 TEST(HTTPRequestCookies, RoundTripAndClearSession) {
   LoopbackServer server([](const RawRequest& r, ServerConnection& c) {
     if (r.target == "/login")
-      c.respond(200, "in", {{"Set-Cookie", "session=abc; Path=/"},
-                            {"Set-Cookie", "keep=1; Max-Age=3600; Path=/"}});
+      c.respond(
+          200, "in",
+          {{"Set-Cookie", "session=abc; Path=/"}, {"Set-Cookie", "keep=1; Max-Age=3600; Path=/"}});
     else
       c.respond(200, r.header("Cookie"));
   });
@@ -509,7 +513,8 @@ TEST(HTTPRequestCookies, RoundTripAndClearSession) {
   auto after = requestFor(server.url("/page"));
   after->start();
   EXPECT_EQ(after->responseString(), "");
-  EXPECT_TRUE(HTTPCookieStorage::sharedStorage().cookiesForURL(*URL::parse(server.url("/"))).empty());
+  EXPECT_TRUE(
+      HTTPCookieStorage::sharedStorage().cookiesForURL(*URL::parse(server.url("/"))).empty());
 }
 
 TEST(HTTPRequestCookies, ARedirectGathersCookiesForTheNewURLOnly) {
@@ -531,12 +536,12 @@ TEST(HTTPRequestCookies, ARedirectGathersCookiesForTheNewURLOnly) {
 }
 
 TEST(HTTPRequestCookies, CallersCookiesFirstThenTheStores) {
-  LoopbackServer server([](const RawRequest& r, ServerConnection& c) {
-    c.respond(200, r.header("Cookie"));
-  });
+  LoopbackServer server(
+      [](const RawRequest& r, ServerConnection& c) { c.respond(200, r.header("Cookie")); });
   auto request = requestFor(server.url("/"));
   request->setUseCookiePersistance(false);
-  request->setRequestCookies({HTTPCookie("a", "1", "127.0.0.1", "/"), HTTPCookie("b", "2", "127.0.0.1", "/")});
+  request->setRequestCookies(
+      {HTTPCookie("a", "1", "127.0.0.1", "/"), HTTPCookie("b", "2", "127.0.0.1", "/")});
   request->start();
   EXPECT_EQ(request->responseString(), "a=1; b=2");
 }
@@ -610,7 +615,8 @@ TEST(HTTPRequestDownload, GzipLandsDecodedAndEmptyBodyMakesAnEmptyFile) {
   TempDir dir;
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
-  LoopbackServer server([&](const RawRequest&, ServerConnection& c) { c.respond(200, body, headers); });
+  LoopbackServer server(
+      [&](const RawRequest&, ServerConnection& c) { c.respond(200, body, headers); });
   std::size_t before = filesIn(testTemporaryDirectory());
 
   body = gzipOf("decoded on disk");

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "http/HTTPRequest.h"
-#include "http/TestEnvironment.h"
 #include "http/StringAdditions.h"
+#include "http/TestEnvironment.h"
 
 namespace glowsnap::test {
 namespace {

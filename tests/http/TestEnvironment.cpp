@@ -11,7 +11,8 @@ namespace {
 struct Directories {
   std::filesystem::path root;
   Directories() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "glowsnap-http-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "glowsnap-http-XXXXXX").string();
     root = ::mkdtemp(pattern.data());
     std::filesystem::create_directories(root / "config");
     std::filesystem::create_directories(root / "tmp");

@@ -26,11 +26,18 @@ bool RawRequest::hasHeader(const std::string& name) const {
 }
 
 std::string reasonPhrase(int status) {
-  static const std::map<int, std::string> reasons = {
-      {200, "OK"}, {206, "Partial Content"}, {300, "Multiple Choices"},
-      {301, "Moved Permanently"}, {302, "Found"}, {303, "See Other"}, {304, "Not Modified"},
-      {307, "Temporary Redirect"}, {308, "Permanent Redirect"}, {401, "Unauthorized"},
-      {404, "Not Found"}, {500, "Internal Server Error"}};
+  static const std::map<int, std::string> reasons = {{200, "OK"},
+                                                     {206, "Partial Content"},
+                                                     {300, "Multiple Choices"},
+                                                     {301, "Moved Permanently"},
+                                                     {302, "Found"},
+                                                     {303, "See Other"},
+                                                     {304, "Not Modified"},
+                                                     {307, "Temporary Redirect"},
+                                                     {308, "Permanent Redirect"},
+                                                     {401, "Unauthorized"},
+                                                     {404, "Not Found"},
+                                                     {500, "Internal Server Error"}};
   auto it = reasons.find(status);
   return it == reasons.end() ? "Status" : it->second;
 }

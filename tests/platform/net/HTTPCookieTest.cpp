@@ -92,7 +92,8 @@ TEST(HTTPCookieStorage, OrdersReplacesAndPersistsOnlyLastingCookies) {
     EXPECT_EQ(sent[1].value(), "9");
     EXPECT_EQ(sent[2].name(), "session");
     // An expired cookie deletes its namesake.
-    store.setCookies(HTTPCookie::cookiesWithResponseHeaderFields({"session=; Max-Age=0; Path=/"}, site), site);
+    store.setCookies(
+        HTTPCookie::cookiesWithResponseHeaderFields({"session=; Max-Age=0; Path=/"}, site), site);
     EXPECT_EQ(store.cookiesForURL(site).size(), 2u);
   }
   HTTPCookieStorage reloaded(file);

@@ -109,19 +109,22 @@ TEST(HTTPReadStream, AnUnreadBodyIsHeldInABoundedBuffer) {
   stream->setClient(27, &Client::callback, &client);
   stream->scheduleWithRunLoop(RunLoop::current(), "StreamTest");
   ASSERT_TRUE(stream->open());
-  while (std::count(client.events.begin(), client.events.end(), HTTPReadStream::kHasBytesAvailable) == 0)
+  while (std::count(client.events.begin(), client.events.end(),
+                    HTTPReadStream::kHasBytesAvailable) == 0)
     RunLoop::current().runInMode("StreamTest", 1.0, true);
   // Let the engine run on without reads; what it holds stays bounded.
   for (int i = 0; i < 200; ++i) RunLoop::current().runInMode("StreamTest", 0.001, true);
   EXPECT_GT(stream->bufferedByteCount(), 0u);
-  EXPECT_LE(stream->bufferedByteCount(), HTTPReadStream::kBufferLimit + HTTPReadStream::kReceiveChunk);
+  EXPECT_LE(stream->bufferedByteCount(),
+            HTTPReadStream::kBufferLimit + HTTPReadStream::kReceiveChunk);
   std::size_t drained = 0;
   std::vector<std::uint8_t> buf(64 * 1024);
   while (stream->bufferedByteCount() > 0) {
     std::int64_t n = stream->read(buf.data(), buf.size());
     ASSERT_GT(n, 0);
     drained += static_cast<std::size_t>(n);
-    EXPECT_LE(stream->bufferedByteCount(), HTTPReadStream::kBufferLimit + HTTPReadStream::kReceiveChunk);
+    EXPECT_LE(stream->bufferedByteCount(),
+              HTTPReadStream::kBufferLimit + HTTPReadStream::kReceiveChunk);
     if (drained > content.size()) break;
   }
   client.readOnEvent = true;
