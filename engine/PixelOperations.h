@@ -68,19 +68,28 @@ inline float do_edge_detection(int x, int y, float radius, bool randomize, float
   float l[8];
   const float fx = static_cast<float>(x);
   const float fy = static_cast<float>(y);
-  for (int i = 0; i < 8; ++i) {
-    int px;
-    int py;
-    if (randomize) {
+  if (randomize) {
+    for (int i = 0; i < 8; ++i) {
       const float jx = random_rangef(rmin, rmax);
       const float jy = random_rangef(rmin, rmax);
-      px = static_cast<int>(radius * dx[i] * jx + fx);
-      py = static_cast<int>(radius * dy[i] * jy + fy);
-    } else {
-      px = static_cast<int>(radius * dx[i] + fx);
-      py = static_cast<int>(radius * dy[i] + fy);
+      const int px = static_cast<int>(radius * dx[i] * jx + fx);
+      const int py = static_cast<int>(radius * dy[i] * jy + fy);
+      l[i] = get_pixel_bw(px, py);
     }
-    l[i] = get_pixel_bw(px, py);
+  } else {
+    // Written out, as in do_blur, so that a row of them can be vectorised.
+    auto read = [&](int i) {
+      l[i] = get_pixel_bw(static_cast<int>(radius * dx[i] + fx),
+                          static_cast<int>(radius * dy[i] + fy));
+    };
+    read(0);
+    read(1);
+    read(2);
+    read(3);
+    read(4);
+    read(5);
+    read(6);
+    read(7);
   }
   const float gx = ((l[2] + l[7]) + 2.0f * l[4]) - ((l[0] + l[5]) + 2.0f * l[3]);
   const float gy = ((l[5] + l[7]) + 2.0f * l[6]) - ((l[0] + l[2]) + 2.0f * l[1]);
