@@ -55,9 +55,9 @@ void BM_Filter(benchmark::State& state, const std::string& name, glowsnap::Trave
       pixelPasses * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
   // Per pixel and pass at the least: 4 bytes read, 4 written to the output,
   // 4 + 4 for the copy-back.
-  state.counters["min GB/s"] = benchmark::Counter(
-      pixelPasses * 16.0 * static_cast<double>(state.iterations()) / 1e9,
-      benchmark::Counter::kIsRate);
+  state.counters["min GB/s"] =
+      benchmark::Counter(pixelPasses * 16.0 * static_cast<double>(state.iterations()) / 1e9,
+                         benchmark::Counter::kIsRate);
 }
 
 // The way the application and the command line run a filter: process() on a
@@ -95,8 +95,8 @@ void BM_FilterOnWorker(benchmark::State& state, const std::string& name,
   }
   loop.removeTimer(keepAlive);
   NotificationCenter::defaultCenter().removeObserver(token);
-  state.counters["notifications"] = static_cast<double>(notifications) /
-                                    static_cast<double>(state.iterations());
+  state.counters["notifications"] =
+      static_cast<double>(notifications) / static_cast<double>(state.iterations());
 }
 
 }  // namespace
@@ -112,14 +112,14 @@ BENCHMARK_CAPTURE(BM_FilterOnWorker, HDR_Color_plus_fast, std::string("HDR Color
     ->UseRealTime()
     ->MeasureProcessCPUTime();
 
-#define GLOWSNAP_FILTER_BENCH(id, name)                                                     \
+#define GLOWSNAP_FILTER_BENCH(id, name)                                                   \
   BENCHMARK_CAPTURE(BM_Filter, id##_plain, std::string(name), glowsnap::Traversal::Plain) \
-      ->Unit(benchmark::kMillisecond)                                                       \
-      ->UseRealTime()                                                                       \
-      ->MeasureProcessCPUTime();                                                            \
+      ->Unit(benchmark::kMillisecond)                                                     \
+      ->UseRealTime()                                                                     \
+      ->MeasureProcessCPUTime();                                                          \
   BENCHMARK_CAPTURE(BM_Filter, id##_fast, std::string(name), glowsnap::Traversal::Fast)   \
-      ->Unit(benchmark::kMillisecond)                                                       \
-      ->UseRealTime()                                                                       \
+      ->Unit(benchmark::kMillisecond)                                                     \
+      ->UseRealTime()                                                                     \
       ->MeasureProcessCPUTime()
 
 GLOWSNAP_FILTER_BENCH(HDR_Classic, "HDR Classic");

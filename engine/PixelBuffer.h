@@ -48,8 +48,9 @@ inline constexpr std::uint8_t kNoPixels[4] = {0, 0, 0, 0};
 // converts to the same +0.0 as the black of the definition; the floats of a
 // pixel inside are the bytes times kByteToUnit, as always.
 inline rgb_color get_pixel(int x, int y) {
-  const std::uint32_t inside = (static_cast<std::uint32_t>(x) < static_cast<std::uint32_t>(g_width)) &
-                               (static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(g_height));
+  const std::uint32_t inside =
+      (static_cast<std::uint32_t>(x) < static_cast<std::uint32_t>(g_width)) &
+      (static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(g_height));
   // 32-bit unsigned arithmetic: defined for any coordinates, exact inside
   // the image (a working bitmap has at most 2^28 pixels), and a form the
   // vectoriser can turn into gathered loads.

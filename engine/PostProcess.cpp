@@ -1,10 +1,10 @@
 #include "engine/PostProcess.h"
 
+#include <sys/mman.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
 #include <utility>
 
 #include "engine/PixelOperations.h"
@@ -185,9 +185,8 @@ void PostProcess::run_bands(std::int64_t base, const BandFunction& band) {
   }
   // The whole percent of the phase's last grid step, which the plain walk
   // leaves in m_precent even when that step posts nothing.
-  const int lastWhole =
-      static_cast<int>(percent_of(base + static_cast<std::int64_t>((w - 1) / 60 * 60) * h +
-                                  (h - 1) / 60 * 60));
+  const int lastWhole = static_cast<int>(
+      percent_of(base + static_cast<std::int64_t>((w - 1) / 60 * 60) * h + (h - 1) / 60 * 60));
 
   // Filters allocate the snapshot on their first save; a parallel phase must
   // find it there already, or two threads could allocate it at once. Pages
@@ -264,11 +263,11 @@ void PostProcess::copy_back(int pass, const std::uint8_t* out) {
 void PostProcess::copy_back_fast(int pass, const std::uint8_t* out) {
   const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 4;
   std::uint8_t* data = gp_data;
-  run_bands(pass_base(pass) + static_cast<std::int64_t>(m_width) * m_height,
-            [rowBytes, data, out](int y0, int y1) {
-              const std::size_t offset = static_cast<std::size_t>(y0) * rowBytes;
-              std::memcpy(data + offset, out + offset, static_cast<std::size_t>(y1 - y0) * rowBytes);
-            });
+  run_bands(pass_base(pass) + static_cast<std::int64_t>(m_width) * m_height, [rowBytes, data, out](
+                                                                                 int y0, int y1) {
+    const std::size_t offset = static_cast<std::size_t>(y0) * rowBytes;
+    std::memcpy(data + offset, out + offset, static_cast<std::size_t>(y1 - y0) * rowBytes);
+  });
 }
 
 bool PostProcess::fail_run() {

@@ -109,10 +109,9 @@ class PostProcess {
   // Inline because the HDR filters call it for every pixel of two passes.
   void copy_data_x(int x, int y) {
     if (gp_data_copy == nullptr) allocate_snapshot();
-    const std::size_t offset =
-        (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) +
-         static_cast<std::size_t>(x)) *
-        4;
+    const std::size_t offset = (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) +
+                                static_cast<std::size_t>(x)) *
+                               4;
     std::memcpy(gp_data_copy + offset, gp_data + offset, 4);
   }
 

@@ -37,13 +37,20 @@ class PostProcessFilter : public PostProcess {
  protected:
   bool process_pass_fast(int pass, std::uint8_t* out) override {
     switch (pass) {
-      case 0: return walk<0>(pass, out);
-      case 1: return walk<1>(pass, out);
-      case 2: return walk<2>(pass, out);
-      case 3: return walk<3>(pass, out);
-      case 4: return walk<4>(pass, out);
-      case 5: return walk<5>(pass, out);
-      default: return walk<-1>(pass, out);
+      case 0:
+        return walk<0>(pass, out);
+      case 1:
+        return walk<1>(pass, out);
+      case 2:
+        return walk<2>(pass, out);
+      case 3:
+        return walk<3>(pass, out);
+      case 4:
+        return walk<4>(pass, out);
+      case 5:
+        return walk<5>(pass, out);
+      default:
+        return walk<-1>(pass, out);
     }
   }
 
@@ -62,13 +69,15 @@ class PostProcessFilter : public PostProcess {
       return true;
     }
 #endif
-    run_bands(pass_base(pass), [this, pass, out](int y0, int y1) { rows<kPass>(pass, y0, y1, out); });
+    run_bands(pass_base(pass),
+              [this, pass, out](int y0, int y1) { rows<kPass>(pass, y0, y1, out); });
     return true;
   }
 
   // One band of rows, left to right; see the header comment.
   template <int kPass>
-  __attribute__((always_inline)) inline void rows_body(int pass, int y0, int y1, std::uint8_t* out) {
+  __attribute__((always_inline)) inline void rows_body(int pass, int y0, int y1,
+                                                       std::uint8_t* out) {
     Derived& filter = *static_cast<Derived*>(this);
     const int p = kPass >= 0 ? kPass : pass;
     const int w = m_width;

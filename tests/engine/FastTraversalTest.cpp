@@ -81,7 +81,7 @@ struct Size {
 
 // Odd sizes, sizes that are not a multiple of the 60-pixel progress grid, a
 // single pixel, a single row and column, a wide and a tall strip.
-const Size kSizes[] = {{1, 1},   {2, 3},    {61, 37},  {121, 1}, {1, 121},
+const Size kSizes[] = {{1, 1},   {2, 3},    {61, 37},  {121, 1},  {1, 121},
                        {60, 60}, {181, 59}, {403, 29}, {17, 311}, {239, 181}};
 
 class FastTraversalPerFilter : public ::testing::TestWithParam<std::string> {};
