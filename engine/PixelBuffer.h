@@ -48,9 +48,11 @@ inline constexpr std::uint8_t kNoPixels[4] = {0, 0, 0, 0};
 // converts to the same +0.0 as the black of the definition; the floats of a
 // pixel inside are the bytes times kByteToUnit, as always.
 inline rgb_color get_pixel(int x, int y) {
+  // Outside a run (no buffer) everything reads as black, too.
   const std::uint32_t inside =
       (static_cast<std::uint32_t>(x) < static_cast<std::uint32_t>(g_width)) &
-      (static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(g_height));
+      (static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(g_height)) &
+      static_cast<std::uint32_t>(gp_data != nullptr);
   // 32-bit unsigned arithmetic: defined for any coordinates, exact inside
   // the image (a working bitmap has at most 2^28 pixels), and a form the
   // vectoriser can turn into gathered loads.

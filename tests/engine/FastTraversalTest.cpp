@@ -193,6 +193,29 @@ TEST(FastTraversal, ANestedRunDuringSearchEndGivesThePlainBytes) {
   EXPECT_TRUE(test::imagesEqual(*inner->get_result(), *reference.result));
 }
 
+TEST(FastTraversal, PixelReadsWithoutABufferAreBlack) {
+  // After a run the sizes stay but the buffer is gone; a stray read must
+  // neither crash nor read anything.
+  std::uint8_t* const savedData = gp_data;
+  const int savedWidth = g_width;
+  const int savedHeight = g_height;
+  gp_data = nullptr;
+  g_width = 7;
+  g_height = 5;
+  for (int y = -1; y <= 5; ++y) {
+    for (int x = -1; x <= 7; ++x) {
+      const rgb_color c = get_pixel(x, y);
+      EXPECT_EQ(c.r, 0.0f);
+      EXPECT_EQ(c.g, 0.0f);
+      EXPECT_EQ(c.b, 0.0f);
+      EXPECT_FALSE(std::signbit(c.r));
+    }
+  }
+  gp_data = savedData;
+  g_width = savedWidth;
+  g_height = savedHeight;
+}
+
 // Opens the engine's two ways of storing results to the test.
 class StoreAccess : public PostProcess {
  public:
