@@ -5,34 +5,15 @@
 # fixed time. Exits 77 (skipped) when clang or its libFuzzer runtime is
 # not installed.
 set -euo pipefail
-src=$1
-work=$2
-seconds=${3:-20}
-cxx=${GLOWSNAP_FUZZ_CXX:-clang++}
-mkdir -p "$work/corpus" "$work/artifacts"
-
-if ! command -v "$cxx" >/dev/null 2>&1; then
-  echo "SKIPPED: $cxx is not installed, so the libFuzzer target cannot be built"
-  exit 77
-fi
-probe="$work/probe.cpp"
-printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' >"$probe"
-if ! "$cxx" -fsanitize=fuzzer "$probe" -o "$work/probe" >/dev/null 2>&1; then
-  echo "SKIPPED: $cxx has no libFuzzer runtime (-fsanitize=fuzzer does not link)"
-  exit 77
-fi
+source "$(dirname "$0")/../../support/fuzz_session.sh" "$@"
 
 binary="$work/fuzz_decode"
 sources=("$src/platform/graphics/ImageIO.cpp" "$src/platform/graphics/JpegCodec.cpp"
          "$src/platform/graphics/PngCodec.cpp" "$src/platform/graphics/Image.cpp"
          "$src/platform/graphics/PixelBuffer.cpp"
          "$src/platform/foundation/AtomicFile.cpp" "$src/tests/platform/graphics/fuzz_decode.cpp")
-rebuild=0
-[[ -x $binary ]] || rebuild=1
-for f in "${sources[@]}" "$src"/platform/graphics/*.h; do [[ $f -nt $binary ]] && rebuild=1; done
-if ((rebuild)); then
-  "$cxx" -std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
-    -fno-sanitize-recover=undefined -I"$src" "${sources[@]}" \
+if fuzz_needs_rebuild "$binary" "${sources[@]}" "$src"/platform/graphics/*.h; then
+  "$cxx" "${fuzz_cxxflags[@]}" "${sources[@]}" \
     $(pkg-config --cflags --libs libexif libpng) -ljpeg -o "$binary"
 fi
 
@@ -56,5 +37,4 @@ d8d9dae2e3e4e5e6e7e8e9eaf2f3f4f5f6f7f8f9faffda000c03010002110311003f008def58a799
 fbe28a2b3c5557424a104b6ec4e2aa3c2b51a5a5d5cfffd9" >"$work/corpus/seed-jpeg"
 unhex "89504e470d0a1a0a0000000d49484452000000030000000208060000009d74661a0000002349444154089963f8bffd5d16030303839d68ba2af3e33fe6bff6c736f9ed4a78aa060089c00b1294abb9df0000000049454e44ae426082" >"$work/corpus/seed-png"
 
-exec "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix="$work/artifacts/" "$work/corpus"
+fuzz_run "$binary"
