@@ -15,8 +15,6 @@
 
 namespace glowsnap::imageio {
 
-namespace {
-
 Error makeError(int code, std::string description) {
   Error e;
   e.domain = kErrorDomain;
@@ -24,6 +22,8 @@ Error makeError(int code, std::string description) {
   e.description = std::move(description);
   return e;
 }
+
+namespace {
 
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 

@@ -29,6 +29,9 @@ enum ErrorCode : int {
 // 256 megapixels: larger photos are refused before decoding.
 inline constexpr std::uint64_t kDefaultMaxPixels = 256ull * 1024 * 1024;
 
+// An Error of this library's domain, as every decoder and encoder answers.
+Error makeError(int code, std::string description);
+
 enum class Format { Unknown, Jpeg, Png };
 Format sniffFormat(std::span<const std::uint8_t> data);
 // By extension: .jpg/.jpeg or .png, case-insensitive.

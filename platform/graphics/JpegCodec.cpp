@@ -20,13 +20,7 @@ namespace glowsnap {
 
 namespace {
 
-Error makeError(int code, std::string description) {
-  Error e;
-  e.domain = imageio::kErrorDomain;
-  e.code = code;
-  e.description = std::move(description);
-  return e;
-}
+using imageio::makeError;
 
 // libjpeg reports fatal errors through error_exit, which must not return:
 // it jumps back to the call that set up the work, which then cleans up.

@@ -16,13 +16,7 @@ namespace glowsnap {
 
 namespace {
 
-Error makeError(int code, std::string description) {
-  Error e;
-  e.domain = imageio::kErrorDomain;
-  e.code = code;
-  e.description = std::move(description);
-  return e;
-}
+using imageio::makeError;
 
 struct DecodeState {
   std::span<const std::uint8_t> data;
