@@ -47,7 +47,7 @@ inline constexpr std::uint8_t kNoPixels[4] = {0, 0, 0, 0};
 // outside the image reads pixel 0 and then masks its bytes to 0, which
 // converts to the same +0.0 as the black of the definition; the floats of a
 // pixel inside are the bytes times kByteToUnit, as always.
-inline rgb_color get_pixel(int x, int y) {
+__attribute__((always_inline)) inline rgb_color get_pixel(int x, int y) {
   // Outside a run (no buffer) everything reads as black, too.
   const std::uint32_t inside =
       (static_cast<std::uint32_t>(x) < static_cast<std::uint32_t>(g_width)) &

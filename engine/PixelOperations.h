@@ -21,6 +21,20 @@ inline float get_pixel_bw(int x, int y) {
   return (c.r + c.g + c.b) / 3.0f;
 }
 
+// The mean of the eight neighbour values of a blur, summed in table order.
+inline float blur_mean(const float (&l)[8]) {
+  float sum = 0.0f;
+  sum += l[0];
+  sum += l[1];
+  sum += l[2];
+  sum += l[3];
+  sum += l[4];
+  sum += l[5];
+  sum += l[6];
+  sum += l[7];
+  return sum * 0.125f;
+}
+
 // Average of the eight neighbours at distance radius, the centre excluded.
 // Neighbour coordinates are truncated toward zero, so a fractional radius
 // reaches further on the left/top than on the right/bottom, and neighbours
@@ -30,11 +44,12 @@ inline rgb_color do_blur(int x, int y, float radius) {
   static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
   // The eight reads are written out rather than looped over, so that a row
   // of blurs is a loop without control flow that the compiler can vectorise
-  // across pixels; the sums are the same, in the table's order.
+  // across pixels; each channel is summed in the table's order, as
+  // blur_mean sums one.
   rgb_color sum = {0.0f, 0.0f, 0.0f};
   const float fx = static_cast<float>(x);
   const float fy = static_cast<float>(y);
-  auto add = [&](int i) {
+  auto add = [&](int i) __attribute__((always_inline)) {
     const int px = static_cast<int>(radius * dx[i] + fx);
     const int py = static_cast<int>(radius * dy[i] + fy);
     const rgb_color c = get_pixel(px, py);
@@ -59,6 +74,17 @@ inline float random_rangef(float lo, float hi) {
   return t * (hi - lo) + lo;
 }
 
+// The Sobel gradient magnitude of the eight neighbour values of an edge
+// detection, in table order, clamped to 0..1.
+inline float edge_magnitude(const float (&l)[8]) {
+  const float gx = ((l[2] + l[7]) + 2.0f * l[4]) - ((l[0] + l[5]) + 2.0f * l[3]);
+  const float gy = ((l[5] + l[7]) + 2.0f * l[6]) - ((l[0] + l[2]) + 2.0f * l[1]);
+  float e = std::sqrt(gy * gy + gx * gx);
+  if (e < 0.0f) e = 0.0f;
+  if (e > 1.0f) e = 1.0f;
+  return e;
+}
+
 // Sobel gradient magnitude of the grey image at (x, y), clamped to 0..1. With
 // randomize every neighbour's offset is scaled by its own jitter factors
 // drawn from rmin..rmax (x factor first, then y).
@@ -78,7 +104,7 @@ inline float do_edge_detection(int x, int y, float radius, bool randomize, float
     }
   } else {
     // Written out, as in do_blur, so that a row of them can be vectorised.
-    auto read = [&](int i) {
+    auto read = [&](int i) __attribute__((always_inline)) {
       l[i] = get_pixel_bw(static_cast<int>(radius * dx[i] + fx),
                           static_cast<int>(radius * dy[i] + fy));
     };
@@ -91,12 +117,7 @@ inline float do_edge_detection(int x, int y, float radius, bool randomize, float
     read(6);
     read(7);
   }
-  const float gx = ((l[2] + l[7]) + 2.0f * l[4]) - ((l[0] + l[5]) + 2.0f * l[3]);
-  const float gy = ((l[5] + l[7]) + 2.0f * l[6]) - ((l[0] + l[2]) + 2.0f * l[1]);
-  float e = std::sqrt(gy * gy + gx * gx);
-  if (e < 0.0f) e = 0.0f;
-  if (e > 1.0f) e = 1.0f;
-  return e;
+  return edge_magnitude(l);
 }
 
 // Pushes each channel away from (s > 1) or towards (s < 1) the luminance.

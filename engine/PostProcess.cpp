@@ -119,6 +119,20 @@ void PostProcess::allocate_snapshot() {
   }
 }
 
+bool PostProcess::has_avx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = [] {
+    const char* off = std::getenv("GLOWSNAP_ENGINE_NO_AVX2");
+    if (off != nullptr && *off != '\0' && std::string(off) != "0") return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return avx2;
+#else
+  return false;
+#endif
+}
+
 bool PostProcess::is_run_in_progress() { return g_running_filter.load() != nullptr; }
 
 void PostProcess::_postNotificationName(const std::map<std::string, std::any>& dict) {
@@ -227,7 +241,9 @@ void PostProcess::run_bands(std::int64_t base, const BandFunction& band) {
   m_precent.store(lastWhole);
 }
 
-bool PostProcess::process_pass_fast(int /*pass*/, std::uint8_t* /*out*/) { return false; }
+FastPass PostProcess::process_pass_fast(int /*pass*/, std::uint8_t* /*out*/) {
+  return FastPass::Unhandled;
+}
 
 void PostProcess::process_pass_plain(int pass, std::uint8_t* out) {
   const int w = m_width;
@@ -260,14 +276,8 @@ void PostProcess::copy_back(int pass, const std::uint8_t* out) {
   }
 }
 
-void PostProcess::copy_back_fast(int pass, const std::uint8_t* out) {
-  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 4;
-  std::uint8_t* data = gp_data;
-  run_bands(pass_base(pass) + static_cast<std::int64_t>(m_width) * m_height, [rowBytes, data, out](
-                                                                                 int y0, int y1) {
-    const std::size_t offset = static_cast<std::size_t>(y0) * rowBytes;
-    std::memcpy(data + offset, out + offset, static_cast<std::size_t>(y1 - y0) * rowBytes);
-  });
+void PostProcess::skip_copy_back(int pass) {
+  run_bands(pass_base(pass) + static_cast<std::int64_t>(m_width) * m_height, [](int, int) {});
 }
 
 bool PostProcess::fail_run() {
@@ -315,7 +325,12 @@ bool PostProcess::process(const void* /*arg*/) {
   g_bpc = 8;
 
   const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4;
-  std::uint8_t* out = allocatePixels(bytes);
+  // The pass writes into spare while reading gp_data. The plain traversal
+  // copies spare back into the bitmap after every pass; the fast one swaps
+  // the two, and copies into the bitmap once at the end if need be.
+  std::uint8_t* const bitmapData = bitmap->data();
+  std::uint8_t* const out = allocatePixels(bytes);
+  std::uint8_t* spare = out;
   if (out == nullptr) {
     std::fputs("Output buffer not allocated!\n", stderr);
     gp_data = nullptr;
@@ -331,15 +346,38 @@ bool PostProcess::process(const void* /*arg*/) {
   prepare_for_process();
   for (int pass = 0; pass < get_num_passes(); ++pass) {
     before_pass(pass);
-    if (m_traversal.load() == Traversal::Fast && process_pass_fast(pass, out)) {
-      copy_back_fast(pass, out);
-    } else {
-      process_pass_plain(pass, out);
-      copy_back(pass, out);
+    const FastPass fast = m_traversal.load() == Traversal::Fast ? process_pass_fast(pass, spare)
+                                                                : FastPass::Unhandled;
+    switch (fast) {
+      case FastPass::InOutput:
+        std::swap(gp_data, spare);
+        skip_copy_back(pass);
+        break;
+      case FastPass::InPlace:
+        skip_copy_back(pass);
+        break;
+      case FastPass::Unhandled:
+        process_pass_plain(pass, spare);
+        copy_back(pass, spare);
+        break;
     }
     after_pass(pass);
   }
   process_ended();
+  if (gp_data != bitmapData) {
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+    const std::uint8_t* from = gp_data;
+    std::atomic<int> next{0};
+    ThreadPool::shared().run([&](int) {
+      constexpr int kRows = 64;
+      for (int y0; (y0 = next.fetch_add(kRows)) < h;) {
+        const int y1 = std::min(h, y0 + kRows);
+        std::memcpy(bitmapData + y0 * rowBytes, from + y0 * rowBytes,
+                    static_cast<std::size_t>(y1 - y0) * rowBytes);
+      }
+    });
+    gp_data = bitmapData;
+  }
 
   ImageRef result = bitmap->makeImage();
   {

@@ -68,6 +68,18 @@ namespace glowsnap {
 // filter that is not a PostProcessFilter is always walked plainly.
 enum class Traversal { Plain, Fast };
 
+// Where a pass of the fast traversal left its output.
+//   Unhandled  the filter has no fast form of the pass; the engine walks it
+//              plainly.
+//   InOutput   in the output buffer handed to the pass, which then becomes
+//              the pixel buffer (the two are swapped rather than copied).
+//   InPlace    the pixel buffer needs nothing more: the pass wrote into it,
+//              or keeps its result in a form of its own that the filter's
+//              following fast passes read (see MaskPlanes.h).
+enum class FastPass { Unhandled, InOutput, InPlace };
+
+class MaskPass;
+
 class PostProcess {
  public:
   static constexpr const char* kProgressChangedNotification = "progressChanged";
@@ -139,12 +151,27 @@ class PostProcess {
   static ImageRef RotateImage(const ImageRef& image, int angle);
 
  protected:
-  // The engine's hook for the fast traversal of one processing phase: fill
-  // the output buffer for pass through run_bands(pass_base(pass), …), which
-  // also runs the phase's progress. Returns false when this filter has no
-  // such traversal; the engine then walks the pass plainly.
-  // PostProcessFilter<Derived> is where it gets instantiated.
-  virtual bool process_pass_fast(int pass, std::uint8_t* out);
+  // The engine's hook for the fast traversal of one processing phase: work
+  // through run_bands(pass_base(pass), …), which also runs the phase's
+  // progress, and say where the output went (see FastPass). out is the spare
+  // buffer, as large as the pixel buffer; with InOutput it holds the pass's
+  // complete output. PostProcessFilter<Derived> is where it gets
+  // instantiated; the base class has no fast traversal (Unhandled).
+  virtual FastPass process_pass_fast(int pass, std::uint8_t* out);
+
+  // True where the processor has AVX2, for which the fast traversal's loops
+  // are compiled a second time: the vectoriser then works on eight pixels at
+  // a time. Setting GLOWSNAP_ENGINE_NO_AVX2 (read once) keeps to the other
+  // build, so that tests can check both. Every lane does the same IEEE single- and
+  // double-precision operations, and the project never lets the compiler
+  // fuse a multiply and an add, so the bytes are the same either way.
+  static bool has_avx2();
+
+  // Allocates the snapshot buffer if no pixel has been saved yet, so that
+  // several threads can save pixels at once.
+  void ensure_snapshot() {
+    if (gp_data_copy == nullptr) allocate_snapshot();
+  }
 
   // One progress step for the given count of the run's 2·W·H·passes steps.
   void progress_step(std::int64_t count);
@@ -217,9 +244,13 @@ class PostProcess {
   int m_height = 0;  // working height of the current run
 
  private:
+  friend class MaskPass;
+
   void process_pass_plain(int pass, std::uint8_t* out);
   void copy_back(int pass, const std::uint8_t* out);
-  void copy_back_fast(int pass, const std::uint8_t* out);
+  // The copy-back phase of a fast pass, whose output is already where the
+  // next pass reads it: only its progress steps remain to be posted.
+  void skip_copy_back(int pass);
   void post(const char* name, std::any object);
   bool fail_run();
   // The percent of a progress step, exactly as the plain walk computes it.

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/MaskPlanes.h"
 #include "engine/PostProcess.h"
 
 namespace glowsnap {
@@ -35,7 +36,13 @@ class PostProcessFilter : public PostProcess {
   }
 
  protected:
-  bool process_pass_fast(int pass, std::uint8_t* out) override {
+  FastPass process_pass_fast(int pass, std::uint8_t* out) override {
+    // A recipe built around a grey mask hands every pass to MaskPlanes.
+    if constexpr (requires(Derived& d, MaskPass& run) { d.mask_pass(pass, run); }) {
+      if (pass == 0) m_planes.begin(m_width, m_height, gp_data, out);
+      MaskPass run(*this, m_planes, pass);
+      return static_cast<Derived*>(this)->mask_pass(pass, run);
+    }
     switch (pass) {
       case 0:
         return walk<0>(pass, out);
@@ -55,23 +62,25 @@ class PostProcessFilter : public PostProcess {
   }
 
  private:
+  MaskPlanes m_planes;  // the state of a fast run of a mask recipe
+
   // Pixels per block of results kept as floats before they are stored.
   static constexpr int kBlock = 128;
 
   // kPass is the pass when it is one of the first six (every catalogue
   // filter's), -1 for any other, which then comes from the argument.
   template <int kPass>
-  bool walk(int pass, std::uint8_t* out) {
+  FastPass walk(int pass, std::uint8_t* out) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (has_avx2()) {
       run_bands(pass_base(pass),
                 [this, pass, out](int y0, int y1) { rows_avx2<kPass>(pass, y0, y1, out); });
-      return true;
+      return FastPass::InOutput;
     }
 #endif
     run_bands(pass_base(pass),
               [this, pass, out](int y0, int y1) { rows<kPass>(pass, y0, y1, out); });
-    return true;
+    return FastPass::InOutput;
   }
 
   // One band of rows, left to right; see the header comment.
@@ -109,13 +118,6 @@ class PostProcessFilter : public PostProcess {
   template <int kPass>
   __attribute__((target("avx2"))) void rows_avx2(int pass, int y0, int y1, std::uint8_t* out) {
     rows_body<kPass>(pass, y0, y1, out);
-  }
-  static bool has_avx2() {
-    static const bool avx2 = [] {
-      __builtin_cpu_init();
-      return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return avx2;
   }
 #endif
 };

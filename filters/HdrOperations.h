@@ -14,7 +14,7 @@ namespace glowsnap::hdr {
 // Pixel (x, y) of the snapshot buffer, each byte divided by 255 (a division,
 // unlike get_pixel's multiplication by the single-precision 1/255, so the two
 // can differ in the last bit); black outside the image.
-inline rgb_color get_pixel_copy(int x, int y) {
+__attribute__((always_inline)) inline rgb_color get_pixel_copy(int x, int y) {
   if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
     const std::uint8_t* p =
         gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
@@ -28,7 +28,7 @@ inline rgb_color get_pixel_copy(int x, int y) {
 // Edges HDR do it within their recipes: the byte divided by 255.0 in double
 // and narrowed. For every byte value this gives the same float as
 // get_pixel_copy; the two stay separate because they are written apart.
-inline rgb_color read_snapshot_inline(int x, int y) {
+__attribute__((always_inline)) inline rgb_color read_snapshot_inline(int x, int y) {
   if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
     const std::uint8_t* p =
         gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);

@@ -23,8 +23,7 @@ class PP_HDR : public PostProcessFilter<PP_HDR> {
     switch (pass) {
       case 0: {
         copy_data_x(x, y);
-        const rgb_color p = get_pixel(x, y);
-        const float v = 1.0f - (p.r + p.g + p.b) / 3.0f;
+        const float v = mask_of(get_pixel(x, y));
         po = {v, v, v};
         break;
       }
@@ -33,31 +32,59 @@ class PP_HDR : public PostProcessFilter<PP_HDR> {
       case 3:
         po = do_blur(x, y, 2.5f);
         break;
-      case 4: {
-        const rgb_color m = get_pixel(x, y);
-        const rgb_color b = hdr::filter_contrast(m, 0.8f);
-        const rgb_color s = hdr::get_pixel_copy(x, y);
-        po = hdr::blend_soft_light(s, b);
+      case 4:
+        po = blend_of(get_pixel(x, y), hdr::get_pixel_copy(x, y));
         // From here on the snapshot holds the blurred mask for pass 5; each
         // pixel replaces only its own entry, after reading it.
         copy_data_x(x, y);
         break;
-      }
-      case 5: {
-        rgb_color c = get_pixel(x, y);
-        c = do_saturation(c.r, c.g, c.b, 2.1f);
-        c = hdr::filter_contrast(c, 1.3f);
-        const rgb_color k = hdr::get_pixel_copy(x, y);
-        const double w = (1.0 - static_cast<double>(k.r)) * static_cast<double>(0.4f);
-        po.r = static_cast<float>(static_cast<double>(c.r) * 0.8 + w);
-        po.g = static_cast<float>(static_cast<double>(c.g) * 0.8 + w);
-        po.b = static_cast<float>(static_cast<double>(c.b) * 0.8 + w);
+      case 5:
+        po = finish_of(get_pixel(x, y), hdr::get_pixel_copy(x, y));
         break;
-      }
       default:
         break;
     }
     return po;
+  }
+
+  // The same passes over the mask kept as a plane (see MaskPlanes.h).
+  FastPass mask_pass(int pass, MaskPass& run) {
+    switch (pass) {
+      case 0:
+        return run.mask([](rgb_color p) { return mask_of(p); });
+      case 1:
+      case 2:
+      case 3:
+        return run.blur(2.5f);
+      case 4:
+        return run.combine([](const MaskPixel& px) { return blend_of(px.mask(), px.snapshot()); });
+      default:
+        // Pass 5 reads the blurred mask that pass 4 saved, which the plane
+        // still holds.
+        return run.combine(
+            [](const MaskPixel& px) { return finish_of(px.pixel(), px.saved_mask()); });
+    }
+  }
+
+ private:
+  // Pass 0: the inverted luminance of photo pixel p.
+  static float mask_of(rgb_color p) { return 1.0f - (p.r + p.g + p.b) / 3.0f; }
+
+  // Pass 4: photo pixel s soft-light blended with the flattened blurred mask m.
+  static rgb_color blend_of(rgb_color m, rgb_color s) {
+    const rgb_color b = hdr::filter_contrast(m, 0.8f);
+    return hdr::blend_soft_light(s, b);
+  }
+
+  // Pass 5: the blended pixel c, more saturated and contrasted, plus a share
+  // of the blurred mask k as saved in the snapshot.
+  static rgb_color finish_of(rgb_color c, rgb_color k) {
+    c = do_saturation(c.r, c.g, c.b, 2.1f);
+    c = hdr::filter_contrast(c, 1.3f);
+    const double w = (1.0 - static_cast<double>(k.r)) * static_cast<double>(0.4f);
+    return {static_cast<float>(static_cast<double>(c.r) * 0.8 + w),
+            static_cast<float>(static_cast<double>(c.g) * 0.8 + w),
+            static_cast<float>(static_cast<double>(c.b) * 0.8 + w)};
   }
 };
 

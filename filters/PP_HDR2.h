@@ -22,8 +22,7 @@ class PP_HDR2 : public PostProcessFilter<PP_HDR2> {
     switch (pass) {
       case 0: {
         copy_data_x(x, y);
-        const rgb_color p = get_pixel(x, y);
-        const float v = (p.r + p.g + p.b) / 3.0f;
+        const float v = mask_of(get_pixel(x, y));
         po = {v, v, v};
         break;
       }
@@ -35,24 +34,55 @@ class PP_HDR2 : public PostProcessFilter<PP_HDR2> {
         break;
       case 5: {
         const rgb_color m = get_pixel(x, y);
-        const rgb_color s = hdr::read_snapshot_inline(x, y);
-        // exp(log(·)) gives its argument back up to rounding; the 0.001 keeps
-        // the logarithm finite where the mask is black.
-        const double glow = static_cast<double>(0.7f);
-        rgb_color t;
-        t.r = static_cast<float>(static_cast<double>(s.r * 0.6f) +
-                                 std::exp(std::log(static_cast<double>(m.r) + 0.001)) * glow);
-        t.g = static_cast<float>(static_cast<double>(s.g * 0.6f) +
-                                 std::exp(std::log(static_cast<double>(m.g) + 0.001)) * glow);
-        t.b = static_cast<float>(static_cast<double>(s.b * 0.6f) +
-                                 std::exp(std::log(static_cast<double>(m.b) + 0.001)) * glow);
-        po = do_saturation(t.r, t.g, t.b, 2.0f);
+        po = bloom_of(hdr::read_snapshot_inline(x, y), glow_of(m.r), glow_of(m.g), glow_of(m.b));
         break;
       }
       default:
         break;
     }
     return po;
+  }
+
+  // The same passes over the mask kept as a plane (see MaskPlanes.h).
+  FastPass mask_pass(int pass, MaskPass& run) {
+    switch (pass) {
+      case 0:
+        return run.mask([](rgb_color p) { return mask_of(p); });
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+        return run.blur(2.0f);
+      default: {
+        // The glow depends on nothing but the mask byte: worked out once
+        // for each of the 256.
+        double glow[256];
+        for (int b = 0; b < 256; ++b) glow[b] = glow_of(static_cast<float>(b) * kByteToUnit);
+        return run.combine([&glow](const MaskPixel& px) {
+          const double g = glow[px.mask_byte()];
+          return bloom_of(px.snapshot(), g, g, g);
+        });
+      }
+    }
+  }
+
+ private:
+  // Pass 0: the luminance of photo pixel p.
+  static float mask_of(rgb_color p) { return (p.r + p.g + p.b) / 3.0f; }
+
+  // The glow of a mask channel m. exp(log(·)) gives its argument back up to
+  // rounding; the 0.001 keeps the logarithm finite where the mask is black.
+  static double glow_of(float m) {
+    return std::exp(std::log(static_cast<double>(m) + 0.001)) * static_cast<double>(0.7f);
+  }
+
+  // Pass 5: a reduced copy of photo pixel s plus the glow of each channel,
+  // then saturation raised.
+  static rgb_color bloom_of(rgb_color s, double glow_r, double glow_g, double glow_b) {
+    const float r = static_cast<float>(static_cast<double>(s.r * 0.6f) + glow_r);
+    const float g = static_cast<float>(static_cast<double>(s.g * 0.6f) + glow_g);
+    const float b = static_cast<float>(static_cast<double>(s.b * 0.6f) + glow_b);
+    return do_saturation(r, g, b, 2.0f);
   }
 };
 

@@ -22,8 +22,7 @@ class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
     rgb_color po = {0.0f, 0.0f, 0.0f};
     switch (pass) {
       case 0: {
-        const rgb_color p = get_pixel(x, y);
-        const float v = (p.r + p.g + p.b) / 3.0f;
+        const float v = mask_of(get_pixel(x, y));
         copy_data_x(x, y);
         po = {v, v, v};
         break;
@@ -34,25 +33,46 @@ class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
       case 4:
         po = do_blur(x, y, 1.0f);
         break;
-      case 5: {
-        const float m = get_pixel(x, y).r;
-        const rgb_color s = hdr::read_snapshot_inline(x, y);
-        if (m <= 0.5f) {
-          // 1 + 20·(m − 0.5)²: 6 for a black mask, 1 at the middle, where it
-          // joins the unchanged branch.
-          const double g = static_cast<double>(((m - 0.5f) * (m - 0.5f)) * 4.0f) * 5.0 + 1.0;
-          po.r = static_cast<float>(static_cast<double>(s.r) * g);
-          po.g = static_cast<float>(static_cast<double>(s.g) * g);
-          po.b = static_cast<float>(static_cast<double>(s.b) * g);
-        } else {
-          po = s;
-        }
+      case 5:
+        po = night_of(get_pixel(x, y).r, hdr::read_snapshot_inline(x, y));
         break;
-      }
       default:
         break;
     }
     return po;
+  }
+
+  // The same passes over the mask kept as a plane (see MaskPlanes.h).
+  FastPass mask_pass(int pass, MaskPass& run) {
+    switch (pass) {
+      case 0:
+        return run.mask([](rgb_color p) { return mask_of(p); });
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+        return run.blur(1.0f);
+      default:
+        return run.combine(
+            [](const MaskPixel& px) { return night_of(px.mask_value(), px.snapshot()); });
+    }
+  }
+
+ private:
+  // Pass 0: the luminance of photo pixel p.
+  static float mask_of(rgb_color p) { return (p.r + p.g + p.b) / 3.0f; }
+
+  // Pass 5: photo pixel s brightened where the blurred mask m is dark.
+  static rgb_color night_of(float m, rgb_color s) {
+    if (m <= 0.5f) {
+      // 1 + 20·(m − 0.5)²: 6 for a black mask, 1 at the middle, where it
+      // joins the unchanged branch.
+      const double g = static_cast<double>(((m - 0.5f) * (m - 0.5f)) * 4.0f) * 5.0 + 1.0;
+      return {static_cast<float>(static_cast<double>(s.r) * g),
+              static_cast<float>(static_cast<double>(s.g) * g),
+              static_cast<float>(static_cast<double>(s.b) * g)};
+    }
+    return s;
   }
 };
 

@@ -23,10 +23,7 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
     switch (pass) {
       case 0: {
         copy_data_x(x, y);
-        rgb_color p = get_pixel(x, y);
-        p = {p.r + p.r, p.g + p.g, p.b + p.b};
-        const rgb_color q = hdr::filter_contrast(p, 3.0f);
-        const float v = 1.0f - (q.r + q.g + q.b) / 3.0f;
+        const float v = mask_of(get_pixel(x, y));
         po = {v, v, v};
         break;
       }
@@ -35,30 +32,60 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
       case 3:
         po = do_blur(x, y, 2.5f);
         break;
-      case 4: {
-        const rgb_color b = hdr::filter_contrast(get_pixel(x, y), 0.7f);
-        const rgb_color s = hdr::read_snapshot_inline(x, y);
-        po.r =
-            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.r, b.r)) * 1.2);
-        po.g =
-            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.g, b.g)) * 1.2);
-        po.b =
-            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.b, b.b)) * 1.2);
+      case 4:
+        po = blend_of(get_pixel(x, y), hdr::read_snapshot_inline(x, y));
         break;
-      }
-      case 5: {
-        const float e = do_edge_detection(x, y, 1.0f, false, 0.0f, 0.0f);
-        const float e2 = e * e;
-        const float k = 1.0f - e2 * e2;
-        rgb_color c = get_pixel(x, y);
-        c = {c.r * k, c.g * k, c.b * k};
-        po = do_saturation(c.r, c.g, c.b, 1.2f);
+      case 5:
+        po = contour_of(do_edge_detection(x, y, 1.0f, false, 0.0f, 0.0f), get_pixel(x, y));
         break;
-      }
       default:
         break;
     }
     return po;
+  }
+
+  // The same passes over the mask kept as a plane (see MaskPlanes.h).
+  FastPass mask_pass(int pass, MaskPass& run) {
+    switch (pass) {
+      case 0:
+        return run.mask([](rgb_color p) { return mask_of(p); });
+      case 1:
+      case 2:
+      case 3:
+        return run.blur(2.5f);
+      case 4:
+        return run.combine([](const MaskPixel& px) { return blend_of(px.mask(), px.snapshot()); });
+      default:
+        return run.combine_with_image_edges(
+            1.0f, [](const MaskPixel& px, float e) { return contour_of(e, px.pixel()); });
+    }
+  }
+
+ private:
+  // Pass 0: the inverted luminance of photo pixel p, brightened and given
+  // a hard contrast first.
+  static float mask_of(rgb_color p) {
+    p = {p.r + p.r, p.g + p.g, p.b + p.b};
+    const rgb_color q = hdr::filter_contrast(p, 3.0f);
+    return 1.0f - (q.r + q.g + q.b) / 3.0f;
+  }
+
+  // Pass 4: the flattened blurred mask m soft-light blended onto photo
+  // pixel s, a little brighter.
+  static rgb_color blend_of(rgb_color m, rgb_color s) {
+    const rgb_color b = hdr::filter_contrast(m, 0.7f);
+    return {static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.r, b.r)) * 1.2),
+            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.g, b.g)) * 1.2),
+            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.b, b.b)) * 1.2)};
+  }
+
+  // Pass 5: pixel c darkened by its edge strength e, then a little more
+  // saturated.
+  static rgb_color contour_of(float e, rgb_color c) {
+    const float e2 = e * e;
+    const float k = 1.0f - e2 * e2;
+    c = {c.r * k, c.g * k, c.b * k};
+    return do_saturation(c.r, c.g, c.b, 1.2f);
   }
 };
 

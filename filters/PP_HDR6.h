@@ -23,8 +23,7 @@ class PP_HDR6 : public PostProcessFilter<PP_HDR6> {
     switch (pass) {
       case 0: {
         copy_data_x(x, y);
-        const rgb_color p = get_pixel(x, y);
-        const float v = 1.0f - (p.r + p.g + p.b) / 3.0f;
+        const float v = mask_of(get_pixel(x, y));
         po = {v, v, v};
         break;
       }
@@ -34,16 +33,40 @@ class PP_HDR6 : public PostProcessFilter<PP_HDR6> {
       case 4:
         po = do_blur(x, y, 1.1f);
         break;
-      default: {
-        const rgb_color s = hdr::read_snapshot_inline(x, y);
-        const rgb_color m = get_pixel(x, y);
-        const rgb_color o = blend_overlay(s, m);
-        const float e = do_edge_detection(x, y, 1.1f, false, 0.0f, 0.0f);
-        po = {o.r * (1.0f - e), o.g * (1.0f - e), o.b * (1.0f - e)};
+      default:
+        po = soft_edges_of(hdr::read_snapshot_inline(x, y), get_pixel(x, y),
+                           do_edge_detection(x, y, 1.1f, false, 0.0f, 0.0f));
         break;
-      }
     }
     return po;
+  }
+
+  // The same passes over the mask kept as a plane (see MaskPlanes.h).
+  FastPass mask_pass(int pass, MaskPass& run) {
+    switch (pass) {
+      case 0:
+        return run.mask([](rgb_color p) { return mask_of(p); });
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+        return run.blur(1.1f);
+      default:
+        return run.combine_with_mask_edges(1.1f, [](const MaskPixel& px, float e) {
+          return soft_edges_of(px.snapshot(), px.mask(), e);
+        });
+    }
+  }
+
+ private:
+  // Pass 0: the inverted luminance of photo pixel p.
+  static float mask_of(rgb_color p) { return 1.0f - (p.r + p.g + p.b) / 3.0f; }
+
+  // Pass 5 and later: the blurred mask m overlaid onto photo pixel s,
+  // darkened by the mask's edge strength e.
+  static rgb_color soft_edges_of(rgb_color s, rgb_color m, float e) {
+    const rgb_color o = blend_overlay(s, m);
+    return {o.r * (1.0f - e), o.g * (1.0f - e), o.b * (1.0f - e)};
   }
 };
 

@@ -1,0 +1,397 @@
+// MaskPlanes: the fast traversal of the filters built around a grey mask.
+//
+// Most HDR looks share one shape: pass 0 turns the photo into a grey mask
+// (the three channels of every pixel equal) and saves the photo in the
+// snapshot; the next passes blur the mask; the last ones combine mask, photo
+// and snapshot pixel by pixel, some with an edge detector over the mask or
+// over the image. Walked like any other filter, each blur pass computes three
+// equal channels, reads every neighbour through a bounds check and writes
+// four bytes per pixel that the next pass reads back. Here the mask is kept
+// as one byte per pixel instead (a plane, two of them in turn in the spare
+// buffer), each row of it is turned into floats once for the eight
+// neighbours that read it, and the combining passes write straight into the
+// pixel buffer.
+//
+// Nothing in the arithmetic changes. Every value a recipe function receives
+// is the float the plain walk reads for that pixel: the mask byte times
+// kByteToUnit as get_pixel gives it, or divided by 255 as the snapshot
+// readers give it; the photo's bytes as they are. Neighbours are found with
+// the same single-precision expressions, summed in the same order, and every
+// result is stored with the same clamp, product and truncation. The bytes
+// are the ones the plain walk holds at that point, because a pass that
+// writes the same value to the three channels writes the same byte to each.
+//
+// A recipe takes part by defining
+//     FastPass mask_pass(int pass, MaskPass& run)
+// which PostProcessFilter then calls for every pass of a fast run instead of
+// walking the pixels itself. It must hand every pass of the run to one of
+// MaskPass's operations: while the mask lives in a plane the pixel buffer
+// still holds the photo, so no pass may read the buffer through get_pixel.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "engine/PixelOperations.h"
+#include "engine/PostProcess.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define GLOWSNAP_MASK_AVX2 1
+#endif
+
+namespace glowsnap {
+
+// Where the neighbours of a 3 × 3 blur or edge detection at a radius are:
+// for every column the three columns the offsets −1, 0, +1 lead to, and for
+// every row the three rows, each computed as (int)(radius·d + x) in single
+// precision exactly as do_blur and do_edge_detection do. Columns kl to the
+// left and kr to the right hold for the interior [xa, xb), where all three
+// lie inside the row; the columns outside it are read one by one.
+struct NeighbourReach {
+  std::vector<int> col[3];
+  std::vector<int> row[3];
+  int kl = 0;
+  int kr = 0;
+  int xa = 0;
+  int xb = 0;
+
+  void compute(float radius, int w, int h);
+};
+
+// One pixel of a combining pass: what the recipe may read at (x, y).
+struct MaskPixel {
+  const std::uint8_t* mask_row;  // the current mask plane's row (null where unavailable)
+  const std::uint8_t* snap_row;  // the snapshot's row, ARGB
+  const std::uint8_t* data_row;  // the pixel buffer's row, ARGB
+  int x;
+
+  // The mask as get_pixel reads it from the buffer: the byte times
+  // kByteToUnit, the same in all three channels.
+  float mask_value() const { return static_cast<float>(mask_row[x]) * kByteToUnit; }
+  rgb_color mask() const {
+    const float v = mask_value();
+    return {v, v, v};
+  }
+  std::uint8_t mask_byte() const { return mask_row[x]; }
+  // The mask as the snapshot readers read it once it has been saved there:
+  // the byte divided by 255.
+  rgb_color saved_mask() const {
+    const float v = static_cast<float>(mask_row[x]) / 255.0f;
+    return {v, v, v};
+  }
+  // The snapshot's pixel, each byte divided by 255 (hdr::get_pixel_copy; the
+  // double-precision reader gives the same float for every byte).
+  rgb_color snapshot() const {
+    const std::uint8_t* p = snap_row + 4 * x;
+    return {static_cast<float>(p[1]) / 255.0f, static_cast<float>(p[2]) / 255.0f,
+            static_cast<float>(p[3]) / 255.0f};
+  }
+  // The buffer's pixel as get_pixel reads it.
+  rgb_color pixel() const {
+    const std::uint8_t* p = data_row + 4 * x;
+    return {static_cast<float>(p[1]) * kByteToUnit, static_cast<float>(p[2]) * kByteToUnit,
+            static_cast<float>(p[3]) * kByteToUnit};
+  }
+};
+
+// The state of one fast run: the two planes in the spare buffer, which of
+// them holds the mask, and the neighbour tables of the last radius.
+class MaskPlanes {
+ public:
+  // At pass 0: the run's size, pixel buffer and spare buffer.
+  void begin(int w, int h, std::uint8_t* data, std::uint8_t* spare);
+
+  int width() const { return m_w; }
+  int height() const { return m_h; }
+  std::uint8_t* data() const { return m_data; }
+  std::uint8_t* spare() const { return m_spare; }
+  std::uint8_t* plane(int i) const {
+    return m_spare + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_w) * m_h;
+  }
+  std::uint8_t* mask() const { return plane(m_current); }
+  std::uint8_t* other() const { return plane(1 - m_current); }
+  void flip() { m_current = 1 - m_current; }
+  const NeighbourReach& reach(float radius);
+
+ private:
+  int m_w = 0;
+  int m_h = 0;
+  std::uint8_t* m_data = nullptr;
+  std::uint8_t* m_spare = nullptr;
+  int m_current = 0;
+  float m_radius = -1.0f;
+  NeighbourReach m_reach;
+};
+
+namespace mask_detail {
+
+#define GLOWSNAP_ALWAYS_INLINE __attribute__((always_inline)) inline
+
+// PostProcess::to_byte without branches: a NaN or anything at or below 0
+// gives 0, anything above 1 gives 255, the rest v·255 truncated.
+GLOWSNAP_ALWAYS_INLINE std::uint8_t to_byte(float v) {
+  v = v > 0.0f ? v : 0.0f;
+  v = v > 1.0f ? 1.0f : v;
+  return static_cast<std::uint8_t>(static_cast<int>(v * 255.0f));
+}
+
+// Float rows a neighbourhood reads: the mask as get_pixel gives it.
+struct PlaneUnits {
+  const std::uint8_t* plane;
+  int w;
+  GLOWSNAP_ALWAYS_INLINE void fill(int y, float* __restrict dst) const {
+    const std::uint8_t* __restrict p = plane + static_cast<std::size_t>(y) * w;
+    for (int x = 0; x < w; ++x) dst[x] = static_cast<float>(p[x]) * kByteToUnit;
+  }
+};
+
+// The mask as get_pixel_bw gives it: the mean of three equal channels.
+struct PlaneGreys {
+  const std::uint8_t* plane;
+  int w;
+  GLOWSNAP_ALWAYS_INLINE void fill(int y, float* __restrict dst) const {
+    const std::uint8_t* __restrict p = plane + static_cast<std::size_t>(y) * w;
+    for (int x = 0; x < w; ++x) {
+      const float v = static_cast<float>(p[x]) * kByteToUnit;
+      dst[x] = (v + v + v) / 3.0f;
+    }
+  }
+};
+
+// The ARGB buffer as get_pixel_bw gives it.
+struct ImageGreys {
+  const std::uint8_t* data;
+  int w;
+  GLOWSNAP_ALWAYS_INLINE void fill(int y, float* __restrict dst) const {
+    const std::uint8_t* __restrict p = data + static_cast<std::size_t>(y) * w * 4;
+    for (int x = 0; x < w; ++x) {
+      const float r = static_cast<float>(p[4 * x + 1]) * kByteToUnit;
+      const float g = static_cast<float>(p[4 * x + 2]) * kByteToUnit;
+      const float b = static_cast<float>(p[4 * x + 3]) * kByteToUnit;
+      dst[x] = (r + g + b) / 3.0f;
+    }
+  }
+};
+
+// The scratch floats of the calling thread: rows of a band's neighbourhood.
+float* scratch(std::size_t floats);
+
+template <class F>
+GLOWSNAP_ALWAYS_INLINE void interior(const float* __restrict u, const float* __restrict c,
+                                     const float* __restrict d, float* __restrict res, int xa,
+                                     int xb, int kl, int kr, F f) {
+  for (int x = xa; x < xb; ++x) {
+    const float l[8] = {u[x - kl], u[x], u[x + kr], c[x - kl],
+                        c[x + kr], d[x - kl], d[x], d[x + kr]};
+    res[x] = f(l);
+  }
+}
+
+// For each row y of [y0, y1): res[x] = f(the eight neighbour values of
+// (x, y) in table order, 0 outside the image), then sink(y, res).
+template <class Source, class F, class Sink>
+GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const Source& source,
+                                           int w, int h, int y0, int y1, F f, Sink sink) {
+  int lo = h;
+  int hi = -1;
+  for (int y = y0; y < y1; ++y) {
+    for (int k = 0; k < 3; ++k) {
+      const int r = reach.row[k][static_cast<std::size_t>(y)];
+      if (r >= 0 && r < h) {
+        lo = r < lo ? r : lo;
+        hi = r > hi ? r : hi;
+      }
+    }
+  }
+  const int count = hi >= lo ? hi - lo + 1 : 0;
+  const std::size_t uw = static_cast<std::size_t>(w);
+  float* buffer = scratch(uw * static_cast<std::size_t>(count + 2));
+  float* zero = buffer;
+  float* res = buffer + uw;
+  float* rows = buffer + 2 * uw;
+  std::memset(zero, 0, uw * sizeof(float));
+  for (int r = lo; r <= hi; ++r) source.fill(r, rows + static_cast<std::size_t>(r - lo) * uw);
+
+  static constexpr int kColumn[8] = {0, 1, 2, 0, 2, 0, 1, 2};
+  static constexpr int kRow[8] = {0, 0, 0, 1, 1, 2, 2, 2};
+  for (int y = y0; y < y1; ++y) {
+    const float* line[3];
+    for (int k = 0; k < 3; ++k) {
+      const int r = reach.row[k][static_cast<std::size_t>(y)];
+      line[k] = r >= 0 && r < h ? rows + static_cast<std::size_t>(r - lo) * uw : zero;
+    }
+    auto one = [&](int x) {
+      float l[8];
+      for (int i = 0; i < 8; ++i) {
+        const int c = reach.col[kColumn[i]][static_cast<std::size_t>(x)];
+        l[i] = c >= 0 && c < w ? line[kRow[i]][c] : 0.0f;
+      }
+      res[x] = f(l);
+    };
+    for (int x = 0; x < reach.xa; ++x) one(x);
+    interior(line[0], line[1], line[2], res, reach.xa, reach.xb, reach.kl, reach.kr, f);
+    for (int x = reach.xb; x < w; ++x) one(x);
+    sink(y, static_cast<const float*>(res));
+  }
+}
+
+// Pixels per block of results kept as floats before they are stored.
+inline constexpr int kBlock = 128;
+
+}  // namespace mask_detail
+
+// The operations a recipe's mask_pass() hands its passes to. Each runs the
+// pass in bands over the engine's threads, with the pass's own progress.
+class MaskPass {
+ public:
+  MaskPass(PostProcess& engine, MaskPlanes& planes, int pass)
+      : m_engine(engine), m_planes(planes), m_base(engine.pass_base(pass)) {}
+
+  // Pass 0: the mask is value(pixel) for every pixel, and the photo is saved
+  // in the snapshot as copy_data_x does for every pixel.
+  template <class F>
+  FastPass mask(F value) {
+    MaskPlanes& p = m_planes;
+    m_engine.ensure_snapshot();
+    std::uint8_t* snapshot = gp_data_copy;
+    bands([&p, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+      const int w = p.width();
+      const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+      for (int y = y0; y < y1; ++y) {
+        const std::uint8_t* src = p.data() + y * rowBytes;
+        std::memcpy(snapshot + y * rowBytes, src, rowBytes);
+        std::uint8_t* __restrict dst = p.mask() + static_cast<std::size_t>(y) * w;
+        const MaskPixel px{nullptr, nullptr, src, 0};
+        for (int x = 0; x < w; ++x) {
+          MaskPixel at = px;
+          at.x = x;
+          dst[x] = mask_detail::to_byte(value(at.pixel()));
+        }
+      }
+    });
+    return FastPass::InPlace;
+  }
+
+  // A pass of do_blur(x, y, radius) over the mask.
+  FastPass blur(float radius);
+
+  // A pass that combines, pixel by pixel, what value(const MaskPixel&) reads
+  // into the pixel buffer's pixel; the mask stays as it is.
+  template <class F>
+  FastPass combine(F value) {
+    MaskPlanes& p = m_planes;
+    const std::uint8_t* snapshot = gp_data_copy;
+    bands([&p, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+      const int w = p.width();
+      const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+      rgb_color block[mask_detail::kBlock];
+      for (int y = y0; y < y1; ++y) {
+        std::uint8_t* data = p.data() + y * rowBytes;
+        const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w, snapshot + y * rowBytes,
+                            data, 0};
+        combine_row(row, w, nullptr, value, data, block);
+      }
+    });
+    return FastPass::InPlace;
+  }
+
+  // As combine(), value(pixel, e) also getting do_edge_detection(x, y,
+  // radius) over the mask.
+  template <class F>
+  FastPass combine_with_mask_edges(float radius, F value) {
+    MaskPlanes& p = m_planes;
+    const std::uint8_t* snapshot = gp_data_copy;
+    const NeighbourReach& reach = p.reach(radius);
+    bands([&p, &reach, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+      const int w = p.width();
+      const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+      rgb_color block[mask_detail::kBlock];
+      mask_detail::neighbour_rows(
+          reach, mask_detail::PlaneGreys{p.mask(), w}, w, p.height(), y0, y1,
+          [](const float(&l)[8]) __attribute__((always_inline)) { return edge_magnitude(l); },
+          [&](int y, const float* edges) __attribute__((always_inline)) {
+            std::uint8_t* data = p.data() + y * rowBytes;
+            const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w,
+                                snapshot + y * rowBytes, data, 0};
+            combine_row(row, w, edges, value, data, block);
+          });
+    });
+    return FastPass::InPlace;
+  }
+
+  // As combine(), value(pixel, e) also getting do_edge_detection(x, y,
+  // radius) over the pixel buffer; the result goes to the spare buffer,
+  // which becomes the pixel buffer (the mask is gone after it).
+  template <class F>
+  FastPass combine_with_image_edges(float radius, F value) {
+    MaskPlanes& p = m_planes;
+    const std::uint8_t* snapshot = gp_data_copy;
+    const NeighbourReach& reach = p.reach(radius);
+    bands([&p, &reach, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+      const int w = p.width();
+      const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+      rgb_color block[mask_detail::kBlock];
+      mask_detail::neighbour_rows(
+          reach, mask_detail::ImageGreys{p.data(), w}, w, p.height(), y0, y1,
+          [](const float(&l)[8]) __attribute__((always_inline)) { return edge_magnitude(l); },
+          [&](int y, const float* edges) __attribute__((always_inline)) {
+            const MaskPixel row{nullptr, snapshot + y * rowBytes, p.data() + y * rowBytes, 0};
+            combine_row(row, w, edges, value, p.spare() + y * rowBytes, block);
+          });
+    });
+    return FastPass::InOutput;
+  }
+
+ private:
+  // One row of a combining pass: value for every pixel (with its edge value
+  // where edges is given), stored into out with the buffer's alpha.
+  template <class F>
+  GLOWSNAP_ALWAYS_INLINE static void combine_row(const MaskPixel& row, int w, const float* edges,
+                                                 const F& value, std::uint8_t* out,
+                                                 rgb_color* block) {
+    for (int x0 = 0; x0 < w; x0 += mask_detail::kBlock) {
+      const int n = w - x0 < mask_detail::kBlock ? w - x0 : mask_detail::kBlock;
+      MaskPixel at = row;
+      for (int i = 0; i < n; ++i) {
+        at.x = x0 + i;
+        if constexpr (std::is_invocable_v<const F&, const MaskPixel&>) {
+          block[i] = value(at);
+        } else {
+          block[i] = value(at, edges[x0 + i]);
+        }
+      }
+      PostProcess::store_pixels(out + 4 * x0, row.data_row + 4 * x0, block, n);
+    }
+  }
+
+  // Runs body(y0, y1) over the pass's bands, compiled for AVX2 where the
+  // processor has it; body must be always_inline for that.
+  template <class Body>
+  void bands(const Body& body) {
+#if GLOWSNAP_MASK_AVX2
+    if (PostProcess::has_avx2()) {
+      m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx2(body, y0, y1); });
+      return;
+    }
+#endif
+    m_engine.run_bands(m_base, [&body](int y0, int y1) { run_plain(body, y0, y1); });
+  }
+  template <class Body>
+  static void run_plain(const Body& body, int y0, int y1) {
+    body(y0, y1);
+  }
+#if GLOWSNAP_MASK_AVX2
+  template <class Body>
+  __attribute__((target("avx2"))) static void run_avx2(const Body& body, int y0, int y1) {
+    body(y0, y1);
+  }
+#endif
+
+  PostProcess& m_engine;
+  MaskPlanes& m_planes;
+  std::int64_t m_base;
+};
+
+}  // namespace glowsnap
