@@ -53,6 +53,11 @@ const NeighbourReach& MaskPlanes::reach(float radius) {
   return m_reach;
 }
 
+std::uint8_t* MaskPlanes::channel_table() {
+  m_channel_table.resize(256 * 256);
+  return m_channel_table.data();
+}
+
 namespace mask_detail {
 
 float* scratch(std::size_t floats) {

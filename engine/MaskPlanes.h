@@ -114,6 +114,8 @@ class MaskPlanes {
   std::uint8_t* other() const { return plane(1 - m_current); }
   void flip() { m_current = 1 - m_current; }
   const NeighbourReach& reach(float radius);
+  // 256 × 256 bytes for combine_channels, allocated on first use.
+  std::uint8_t* channel_table();
 
  private:
   int m_w = 0;
@@ -123,6 +125,7 @@ class MaskPlanes {
   int m_current = 0;
   float m_radius = -1.0f;
   NeighbourReach m_reach;
+  std::vector<std::uint8_t> m_channel_table;
 };
 
 namespace mask_detail {
@@ -292,6 +295,39 @@ class MaskPass {
         const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w, snapshot + y * rowBytes,
                             data, 0};
         combine_row(row, w, nullptr, value, data, block);
+      }
+    });
+    return FastPass::InPlace;
+  }
+
+  // A combining pass whose every channel is value(mask, snapshot channel)
+  // of nothing but the mask (as get_pixel reads it) and that channel of the
+  // snapshot (as hdr::get_pixel_copy reads it): 256 × 256 possible inputs,
+  // so the stored byte of each is worked out once, up front, and the pass
+  // looks them up. The bytes are those of calling value for every pixel.
+  template <class F>
+  FastPass combine_channels(F value) {
+    MaskPlanes& p = m_planes;
+    std::uint8_t* table = p.channel_table();
+    for (int m = 0; m < 256; ++m) {
+      const float mv = static_cast<float>(m) * kByteToUnit;
+      for (int c = 0; c < 256; ++c)
+        table[m * 256 + c] = PostProcess::to_byte(value(mv, static_cast<float>(c) / 255.0f));
+    }
+    const std::uint8_t* snapshot = gp_data_copy;
+    bands([&p, table, snapshot](int y0, int y1) __attribute__((always_inline)) {
+      const int w = p.width();
+      const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+      for (int y = y0; y < y1; ++y) {
+        const std::uint8_t* mask = p.mask() + static_cast<std::size_t>(y) * w;
+        const std::uint8_t* snap = snapshot + y * rowBytes;
+        std::uint8_t* data = p.data() + y * rowBytes;
+        for (int x = 0; x < w; ++x) {
+          const std::uint8_t* t = table + mask[x] * 256;
+          data[4 * x + 1] = t[snap[4 * x + 1]];
+          data[4 * x + 2] = t[snap[4 * x + 2]];
+          data[4 * x + 3] = t[snap[4 * x + 3]];
+        }
       }
     });
     return FastPass::InPlace;

@@ -39,8 +39,9 @@ __attribute__((always_inline)) inline rgb_color read_snapshot_inline(int x, int 
 }
 
 // Per channel (c − 0.5)·k + 0.5: k > 1 raises the contrast, k < 1 flattens.
+inline float contrast_channel(float c, float k) { return (c - 0.5f) * k + 0.5f; }
 inline rgb_color filter_contrast(float r, float g, float b, float k) {
-  return {(r - 0.5f) * k + 0.5f, (g - 0.5f) * k + 0.5f, (b - 0.5f) * k + 0.5f};
+  return {contrast_channel(r, k), contrast_channel(g, k), contrast_channel(b, k)};
 }
 inline rgb_color filter_contrast(rgb_color c, float k) { return filter_contrast(c.r, c.g, c.b, k); }
 

@@ -57,7 +57,7 @@ class PP_HDR : public PostProcessFilter<PP_HDR> {
       case 3:
         return run.blur(2.5f);
       case 4:
-        return run.combine([](const MaskPixel& px) { return blend_of(px.mask(), px.snapshot()); });
+        return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
       default:
         // Pass 5 reads the blurred mask that pass 4 saved, which the plane
         // still holds.
@@ -70,10 +70,13 @@ class PP_HDR : public PostProcessFilter<PP_HDR> {
   // Pass 0: the inverted luminance of photo pixel p.
   static float mask_of(rgb_color p) { return 1.0f - (p.r + p.g + p.b) / 3.0f; }
 
-  // Pass 4: photo pixel s soft-light blended with the flattened blurred mask m.
+  // Pass 4: photo pixel s soft-light blended with the flattened blurred mask
+  // m, channel by channel.
+  static float blend_channel_of(float m, float s) {
+    return hdr::blend_soft_light_channel(s, hdr::contrast_channel(m, 0.8f));
+  }
   static rgb_color blend_of(rgb_color m, rgb_color s) {
-    const rgb_color b = hdr::filter_contrast(m, 0.8f);
-    return hdr::blend_soft_light(s, b);
+    return {blend_channel_of(m.r, s.r), blend_channel_of(m.g, s.g), blend_channel_of(m.b, s.b)};
   }
 
   // Pass 5: the blended pixel c, more saturated and contrasted, plus a share

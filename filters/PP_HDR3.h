@@ -53,8 +53,7 @@ class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
       case 4:
         return run.blur(1.0f);
       default:
-        return run.combine(
-            [](const MaskPixel& px) { return night_of(px.mask_value(), px.snapshot()); });
+        return run.combine_channels([](float m, float s) { return night_channel_of(m, s); });
     }
   }
 
@@ -62,17 +61,19 @@ class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
   // Pass 0: the luminance of photo pixel p.
   static float mask_of(rgb_color p) { return (p.r + p.g + p.b) / 3.0f; }
 
-  // Pass 5: photo pixel s brightened where the blurred mask m is dark.
-  static rgb_color night_of(float m, rgb_color s) {
+  // Pass 5: photo pixel s brightened where the blurred mask m is dark,
+  // channel by channel.
+  static float night_channel_of(float m, float s) {
     if (m <= 0.5f) {
       // 1 + 20·(m − 0.5)²: 6 for a black mask, 1 at the middle, where it
       // joins the unchanged branch.
       const double g = static_cast<double>(((m - 0.5f) * (m - 0.5f)) * 4.0f) * 5.0 + 1.0;
-      return {static_cast<float>(static_cast<double>(s.r) * g),
-              static_cast<float>(static_cast<double>(s.g) * g),
-              static_cast<float>(static_cast<double>(s.b) * g)};
+      return static_cast<float>(static_cast<double>(s) * g);
     }
     return s;
+  }
+  static rgb_color night_of(float m, rgb_color s) {
+    return {night_channel_of(m, s.r), night_channel_of(m, s.g), night_channel_of(m, s.b)};
   }
 };
 

@@ -54,7 +54,7 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
       case 3:
         return run.blur(2.5f);
       case 4:
-        return run.combine([](const MaskPixel& px) { return blend_of(px.mask(), px.snapshot()); });
+        return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
       default:
         return run.combine_with_image_edges(
             1.0f, [](const MaskPixel& px, float e) { return contour_of(e, px.pixel()); });
@@ -71,12 +71,13 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
   }
 
   // Pass 4: the flattened blurred mask m soft-light blended onto photo
-  // pixel s, a little brighter.
+  // pixel s, a little brighter, channel by channel.
+  static float blend_channel_of(float m, float s) {
+    const float b = hdr::contrast_channel(m, 0.7f);
+    return static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s, b)) * 1.2);
+  }
   static rgb_color blend_of(rgb_color m, rgb_color s) {
-    const rgb_color b = hdr::filter_contrast(m, 0.7f);
-    return {static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.r, b.r)) * 1.2),
-            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.g, b.g)) * 1.2),
-            static_cast<float>(static_cast<double>(hdr::blend_soft_light_channel(s.b, b.b)) * 1.2)};
+    return {blend_channel_of(m.r, s.r), blend_channel_of(m.g, s.g), blend_channel_of(m.b, s.b)};
   }
 
   // Pass 5: pixel c darkened by its edge strength e, then a little more
