@@ -153,6 +153,8 @@ int ApplyCommand::run(const ApplyOptions& o) {
     auto t1 = Clock::now();
     ImageRef upright = normalizeImage(*decoded, o.maxResolution);
     double normaliseMs = msSince(t1);
+    // The full-size photo is not needed any more; its memory serves the run.
+    decoded = ImageRef();
     if (!upright) {
       complain(in, "cannot be normalised");
       fail(kExitInput);

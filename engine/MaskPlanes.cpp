@@ -1,5 +1,7 @@
 #include "engine/MaskPlanes.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace glowsnap {
@@ -41,6 +43,7 @@ void MaskPlanes::begin(int w, int h, std::uint8_t* data, std::uint8_t* spare) {
   m_data = data;
   m_spare = spare;
   m_current = 0;
+  m_photo_intact = true;
   m_radius = -1.0f;
 }
 
@@ -72,6 +75,11 @@ float* scratch(std::size_t floats) {
 }
 
 }  // namespace mask_detail
+
+void MaskPass::missing_photo() {
+  std::fputs("MaskPass: the photo was read after a pass had written over it\n", stderr);
+  std::abort();
+}
 
 FastPass MaskPass::blur(float radius) {
   MaskPlanes& p = m_planes;

@@ -29,6 +29,7 @@
 // still holds the photo, so no pass may read the buffer through get_pixel.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -63,7 +64,7 @@ struct NeighbourReach {
 // One pixel of a combining pass: what the recipe may read at (x, y).
 struct MaskPixel {
   const std::uint8_t* mask_row;  // the current mask plane's row (null where unavailable)
-  const std::uint8_t* snap_row;  // the snapshot's row, ARGB
+  const std::uint8_t* snap_row;  // the saved photo's row, ARGB (null once written over)
   const std::uint8_t* data_row;  // the pixel buffer's row, ARGB
   int x;
 
@@ -81,19 +82,40 @@ struct MaskPixel {
     const float v = static_cast<float>(mask_row[x]) / 255.0f;
     return {v, v, v};
   }
-  // The snapshot's pixel, each byte divided by 255 (hdr::get_pixel_copy; the
-  // double-precision reader gives the same float for every byte).
+  // The photo as saved in the snapshot, each byte divided by 255
+  // (hdr::get_pixel_copy; the double-precision reader gives the same float
+  // for every byte).
   rgb_color snapshot() const {
-    const std::uint8_t* p = snap_row + 4 * x;
-    return {static_cast<float>(p[1]) / 255.0f, static_cast<float>(p[2]) / 255.0f,
-            static_cast<float>(p[3]) / 255.0f};
+    const std::uint32_t word = word_at(snap_row, x);
+    return {static_cast<float>(red_of(word)) / 255.0f,
+            static_cast<float>(green_of(word)) / 255.0f,
+            static_cast<float>(blue_of(word)) / 255.0f};
   }
   // The buffer's pixel as get_pixel reads it.
   rgb_color pixel() const {
-    const std::uint8_t* p = data_row + 4 * x;
-    return {static_cast<float>(p[1]) * kByteToUnit, static_cast<float>(p[2]) * kByteToUnit,
-            static_cast<float>(p[3]) * kByteToUnit};
+    const std::uint32_t word = word_at(data_row, x);
+    return {static_cast<float>(red_of(word)) * kByteToUnit,
+            static_cast<float>(green_of(word)) * kByteToUnit,
+            static_cast<float>(blue_of(word)) * kByteToUnit};
   }
+
+  // Pixels are read and written as whole 32-bit words, which a loop over a
+  // row turns into vector loads and stores; the bytes in memory are alpha,
+  // red, green, blue.
+  static std::uint32_t word_at(const std::uint8_t* row, int x) {
+    std::uint32_t word;
+    std::memcpy(&word, row + 4 * x, 4);
+    return word;
+  }
+  static constexpr bool kLittle = std::endian::native == std::endian::little;
+  static constexpr int kAlphaShift = kLittle ? 0 : 24;
+  static constexpr int kRedShift = kLittle ? 8 : 16;
+  static constexpr int kGreenShift = kLittle ? 16 : 8;
+  static constexpr int kBlueShift = kLittle ? 24 : 0;
+  static std::uint32_t red_of(std::uint32_t word) { return (word >> kRedShift) & 0xffu; }
+  static std::uint32_t green_of(std::uint32_t word) { return (word >> kGreenShift) & 0xffu; }
+  static std::uint32_t blue_of(std::uint32_t word) { return (word >> kBlueShift) & 0xffu; }
+  static std::uint32_t alpha_bits(std::uint32_t word) { return word & (0xffu << kAlphaShift); }
 };
 
 // The state of one fast run: the two planes in the spare buffer, which of
@@ -111,6 +133,10 @@ class MaskPlanes {
     return m_spare + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_w) * m_h;
   }
   std::uint8_t* mask() const { return plane(m_current); }
+  // The photo the recipe saved at pass 0: still in the pixel buffer until a
+  // combining pass writes there, null after that.
+  const std::uint8_t* photo() const { return m_photo_intact ? m_data : nullptr; }
+  void photo_overwritten() { m_photo_intact = false; }
   std::uint8_t* other() const { return plane(1 - m_current); }
   void flip() { m_current = 1 - m_current; }
   const NeighbourReach& reach(float radius);
@@ -123,6 +149,7 @@ class MaskPlanes {
   std::uint8_t* m_data = nullptr;
   std::uint8_t* m_spare = nullptr;
   int m_current = 0;
+  bool m_photo_intact = true;
   float m_radius = -1.0f;
   NeighbourReach m_reach;
   std::vector<std::uint8_t> m_channel_table;
@@ -252,19 +279,18 @@ class MaskPass {
   MaskPass(PostProcess& engine, MaskPlanes& planes, int pass)
       : m_engine(engine), m_planes(planes), m_base(engine.pass_base(pass)) {}
 
-  // Pass 0: the mask is value(pixel) for every pixel, and the photo is saved
-  // in the snapshot as copy_data_x does for every pixel.
+  // Pass 0: the mask is value(pixel) for every pixel. The recipe saves the
+  // photo in the snapshot here; the pixel buffer keeps holding the photo
+  // until the first combining pass writes over it, so that pass reads it
+  // from there (MaskPixel::snapshot) and no snapshot buffer is needed.
   template <class F>
   FastPass mask(F value) {
     MaskPlanes& p = m_planes;
-    m_engine.ensure_snapshot();
-    std::uint8_t* snapshot = gp_data_copy;
-    bands([&p, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+    bands([&p, value](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       for (int y = y0; y < y1; ++y) {
         const std::uint8_t* src = p.data() + y * rowBytes;
-        std::memcpy(snapshot + y * rowBytes, src, rowBytes);
         std::uint8_t* __restrict dst = p.mask() + static_cast<std::size_t>(y) * w;
         const MaskPixel px{nullptr, nullptr, src, 0};
         for (int x = 0; x < w; ++x) {
@@ -285,15 +311,16 @@ class MaskPass {
   template <class F>
   FastPass combine(F value) {
     MaskPlanes& p = m_planes;
-    const std::uint8_t* snapshot = gp_data_copy;
+    const std::uint8_t* snapshot = p.photo();
+    p.photo_overwritten();
     bands([&p, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       rgb_color block[mask_detail::kBlock];
       for (int y = y0; y < y1; ++y) {
         std::uint8_t* data = p.data() + y * rowBytes;
-        const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w, snapshot + y * rowBytes,
-                            data, 0};
+        const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w,
+                            snapshot != nullptr ? snapshot + y * rowBytes : nullptr, data, 0};
         combine_row(row, w, nullptr, value, data, block);
       }
     });
@@ -314,7 +341,9 @@ class MaskPass {
       for (int c = 0; c < 256; ++c)
         table[m * 256 + c] = PostProcess::to_byte(value(mv, static_cast<float>(c) / 255.0f));
     }
-    const std::uint8_t* snapshot = gp_data_copy;
+    const std::uint8_t* snapshot = p.photo();
+    if (snapshot == nullptr) missing_photo();
+    p.photo_overwritten();
     bands([&p, table, snapshot](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
@@ -338,7 +367,8 @@ class MaskPass {
   template <class F>
   FastPass combine_with_mask_edges(float radius, F value) {
     MaskPlanes& p = m_planes;
-    const std::uint8_t* snapshot = gp_data_copy;
+    const std::uint8_t* snapshot = p.photo();
+    p.photo_overwritten();
     const NeighbourReach& reach = p.reach(radius);
     bands([&p, &reach, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
@@ -350,7 +380,8 @@ class MaskPass {
           [&](int y, const float* edges) __attribute__((always_inline)) {
             std::uint8_t* data = p.data() + y * rowBytes;
             const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w,
-                                snapshot + y * rowBytes, data, 0};
+                                snapshot != nullptr ? snapshot + y * rowBytes : nullptr,
+                                data, 0};
             combine_row(row, w, edges, value, data, block);
           });
     });
@@ -363,7 +394,7 @@ class MaskPass {
   template <class F>
   FastPass combine_with_image_edges(float radius, F value) {
     MaskPlanes& p = m_planes;
-    const std::uint8_t* snapshot = gp_data_copy;
+    const std::uint8_t* snapshot = p.photo();
     const NeighbourReach& reach = p.reach(radius);
     bands([&p, &reach, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
@@ -373,7 +404,8 @@ class MaskPass {
           reach, mask_detail::ImageGreys{p.data(), w}, w, p.height(), y0, y1,
           [](const float(&l)[8]) __attribute__((always_inline)) { return edge_magnitude(l); },
           [&](int y, const float* edges) __attribute__((always_inline)) {
-            const MaskPixel row{nullptr, snapshot + y * rowBytes, p.data() + y * rowBytes, 0};
+            const MaskPixel row{nullptr, snapshot != nullptr ? snapshot + y * rowBytes : nullptr,
+                                p.data() + y * rowBytes, 0};
             combine_row(row, w, edges, value, p.spare() + y * rowBytes, block);
           });
     });
@@ -381,12 +413,20 @@ class MaskPass {
   }
 
  private:
+  [[noreturn]] static void missing_photo();
+
   // One row of a combining pass: value for every pixel (with its edge value
   // where edges is given), stored into out with the buffer's alpha.
   template <class F>
   GLOWSNAP_ALWAYS_INLINE static void combine_row(const MaskPixel& row, int w, const float* edges,
                                                  const F& value, std::uint8_t* out,
                                                  rgb_color* block) {
+    // Per stretch of the row: the results first, then one loop that packs
+    // them into words with the buffer's alpha. The second loop always
+    // vectorises; the first does wherever the recipe's arithmetic lets it,
+    // and where it does not (a table lookup, say) the clamps in the second
+    // stay free of branches. out is the buffer's row itself or a row of the
+    // spare buffer; a stretch is read completely before it is stored.
     for (int x0 = 0; x0 < w; x0 += mask_detail::kBlock) {
       const int n = w - x0 < mask_detail::kBlock ? w - x0 : mask_detail::kBlock;
       MaskPixel at = row;
@@ -398,7 +438,17 @@ class MaskPass {
           block[i] = value(at, edges[x0 + i]);
         }
       }
-      PostProcess::store_pixels(out + 4 * x0, row.data_row + 4 * x0, block, n);
+      const std::uint8_t* __restrict in = row.data_row + 4 * x0;
+      std::uint8_t* o = out + 4 * x0;
+      for (int i = 0; i < n; ++i) {
+        const rgb_color c = block[i];
+        const std::uint32_t word =
+            MaskPixel::alpha_bits(MaskPixel::word_at(in, i)) |
+            (static_cast<std::uint32_t>(mask_detail::to_byte(c.r)) << MaskPixel::kRedShift) |
+            (static_cast<std::uint32_t>(mask_detail::to_byte(c.g)) << MaskPixel::kGreenShift) |
+            (static_cast<std::uint32_t>(mask_detail::to_byte(c.b)) << MaskPixel::kBlueShift);
+        std::memcpy(o + 4 * i, &word, 4);
+      }
     }
   }
 

@@ -202,11 +202,6 @@ void PostProcess::run_bands(std::int64_t base, const BandFunction& band) {
   const int lastWhole = static_cast<int>(
       percent_of(base + static_cast<std::int64_t>((w - 1) / 60 * 60) * h + (h - 1) / 60 * 60));
 
-  // Filters allocate the snapshot on their first save; a parallel phase must
-  // find it there already, or two threads could allocate it at once. Pages
-  // that no filter writes are never touched, so they cost no memory.
-  if (gp_data_copy == nullptr) allocate_snapshot();
-
   std::size_t posted = 0;
   auto postDue = [&](std::int64_t finished) {
     while (posted < steps.size() && steps[posted].visited <= finished)
@@ -343,11 +338,14 @@ bool PostProcess::process(const void* /*arg*/) {
   m_prev_precent = -1;
   post(kProgressChangedNotification, formatPercent(0.0f));
 
+  // Read once: a fast pass may leave its output where only the following
+  // fast passes look for it, so a run never changes traversal halfway.
+  const Traversal traversal = m_traversal.load();
   prepare_for_process();
   for (int pass = 0; pass < get_num_passes(); ++pass) {
     before_pass(pass);
-    const FastPass fast = m_traversal.load() == Traversal::Fast ? process_pass_fast(pass, spare)
-                                                                : FastPass::Unhandled;
+    const FastPass fast =
+        traversal == Traversal::Fast ? process_pass_fast(pass, spare) : FastPass::Unhandled;
     switch (fast) {
       case FastPass::InOutput:
         std::swap(gp_data, spare);
@@ -379,7 +377,8 @@ bool PostProcess::process(const void* /*arg*/) {
     gp_data = bitmapData;
   }
 
-  ImageRef result = bitmap->makeImage();
+  // The bitmap is dropped right after: the result takes over its pixels.
+  ImageRef result = bitmap->takeImage();
   {
     std::lock_guard<std::mutex> lock(m_result_mutex);
     m_result = std::move(result);

@@ -137,6 +137,7 @@ class PostProcess {
   // True while any filter's run holds the pixel buffer.
   static bool is_run_in_progress();
 
+  // Takes effect from the next run on.
   void set_traversal(Traversal traversal) { m_traversal.store(traversal); }
   Traversal traversal() const { return m_traversal.load(); }
 

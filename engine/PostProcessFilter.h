@@ -71,6 +71,10 @@ class PostProcessFilter : public PostProcess {
   // filter's), -1 for any other, which then comes from the argument.
   template <int kPass>
   FastPass walk(int pass, std::uint8_t* out) {
+    // Filters allocate the snapshot on their first save; a parallel pass
+    // must find it there already, or two threads could allocate it at once.
+    // Pages that no filter writes are never touched, so they cost no memory.
+    ensure_snapshot();
 #if defined(__x86_64__) && defined(__GNUC__)
     if (has_avx2()) {
       run_bands(pass_base(pass),
