@@ -37,7 +37,7 @@ extern std::uint8_t* gp_data_copy;  // snapshot buffer, null until a filter save
 inline constexpr float kByteToUnit = 1.0f / 255.0f;
 
 // What a read outside the image finds when no run has set up a buffer.
-inline constexpr std::uint8_t kNoPixels[4] = {0, 0, 0, 0};
+alignas(4) inline constexpr std::uint8_t kNoPixels[4] = {0, 0, 0, 0};
 
 // Pixel (x, y) of the working buffer; every pixel outside the image reads as
 // black, which is what gives the blurs and the edge detector their borders.
