@@ -452,14 +452,21 @@ class MaskPass {
     }
   }
 
-  // Runs body(y0, y1) over the pass's bands, compiled for AVX2 where the
-  // processor has it; body must be always_inline for that.
+  // Runs body(y0, y1) over the pass's bands, compiled for the widest
+  // vectors the processor has (PostProcess::vector_level); body must be
+  // always_inline for that.
   template <class Body>
   void bands(const Body& body) {
 #if GLOWSNAP_MASK_AVX2
-    if (PostProcess::has_avx2()) {
-      m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx2(body, y0, y1); });
-      return;
+    switch (PostProcess::vector_level()) {
+      case PostProcess::VectorLevel::Avx512:
+        m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx512(body, y0, y1); });
+        return;
+      case PostProcess::VectorLevel::Avx2:
+        m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx2(body, y0, y1); });
+        return;
+      case PostProcess::VectorLevel::Baseline:
+        break;
     }
 #endif
     m_engine.run_bands(m_base, [&body](int y0, int y1) { run_plain(body, y0, y1); });
@@ -471,6 +478,11 @@ class MaskPass {
 #if GLOWSNAP_MASK_AVX2
   template <class Body>
   __attribute__((target("avx2"))) static void run_avx2(const Body& body, int y0, int y1) {
+    body(y0, y1);
+  }
+  template <class Body>
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,prefer-vector-width=512"))) static void
+  run_avx512(const Body& body, int y0, int y1) {
     body(y0, y1);
   }
 #endif

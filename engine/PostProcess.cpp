@@ -119,18 +119,27 @@ void PostProcess::allocate_snapshot() {
   }
 }
 
-bool PostProcess::has_avx2() {
+PostProcess::VectorLevel PostProcess::vector_level() {
+  static const VectorLevel level = [] {
+    VectorLevel best = VectorLevel::Baseline;
 #if defined(__x86_64__) && defined(__GNUC__)
-  static const bool avx2 = [] {
-    const char* off = std::getenv("GLOWSNAP_ENGINE_NO_AVX2");
-    if (off != nullptr && *off != '\0' && std::string(off) != "0") return false;
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return avx2;
-#else
-  return false;
+    if (__builtin_cpu_supports("avx2")) best = VectorLevel::Avx2;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
+      best = VectorLevel::Avx512;
 #endif
+    const char* cap = std::getenv("GLOWSNAP_ENGINE_ISA");
+    if (cap == nullptr) return best;
+    const std::string text(cap);
+    VectorLevel wanted = best;
+    if (text == "baseline")
+      wanted = VectorLevel::Baseline;
+    else if (text == "avx2")
+      wanted = VectorLevel::Avx2;
+    return std::min(wanted, best);
+  }();
+  return level;
 }
 
 bool PostProcess::is_run_in_progress() { return g_running_filter.load() != nullptr; }

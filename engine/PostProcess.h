@@ -160,13 +160,18 @@ class PostProcess {
   // instantiated; the base class has no fast traversal (Unhandled).
   virtual FastPass process_pass_fast(int pass, std::uint8_t* out);
 
-  // True where the processor has AVX2, for which the fast traversal's loops
-  // are compiled a second time: the vectoriser then works on eight pixels at
-  // a time. Setting GLOWSNAP_ENGINE_NO_AVX2 (read once) keeps to the other
-  // build, so that tests can check both. Every lane does the same IEEE single- and
-  // double-precision operations, and the project never lets the compiler
-  // fuse a multiply and an add, so the bytes are the same either way.
-  static bool has_avx2();
+  // The widest vector instructions the fast traversal's loops use. They are
+  // compiled once for the baseline processor and again for AVX2 (the
+  // vectoriser then works on eight floats at a time) and, for the mask
+  // recipes, AVX-512 (sixteen); the run picks the widest the processor has.
+  // GLOWSNAP_ENGINE_ISA (read once) caps it at "baseline", "avx2" or
+  // "avx512", so that tests can check every build on one machine. Every lane
+  // does the same IEEE single- and double-precision operations, and the
+  // project never lets the compiler fuse a multiply and an add, so the bytes
+  // are the same whichever runs.
+  enum class VectorLevel { Baseline, Avx2, Avx512 };
+  static VectorLevel vector_level();
+  static bool has_avx2() { return vector_level() >= VectorLevel::Avx2; }
 
   // Allocates the snapshot buffer if no pixel has been saved yet, so that
   // several threads can save pixels at once.
