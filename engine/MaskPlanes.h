@@ -353,9 +353,13 @@ class MaskPass {
         std::uint8_t* data = p.data() + y * rowBytes;
         for (int x = 0; x < w; ++x) {
           const std::uint8_t* t = table + mask[x] * 256;
-          data[4 * x + 1] = t[snap[4 * x + 1]];
-          data[4 * x + 2] = t[snap[4 * x + 2]];
-          data[4 * x + 3] = t[snap[4 * x + 3]];
+          const std::uint32_t photo = MaskPixel::word_at(snap, x);
+          const std::uint32_t word =
+              MaskPixel::alpha_bits(MaskPixel::word_at(data, x)) |
+              (std::uint32_t{t[MaskPixel::red_of(photo)]} << MaskPixel::kRedShift) |
+              (std::uint32_t{t[MaskPixel::green_of(photo)]} << MaskPixel::kGreenShift) |
+              (std::uint32_t{t[MaskPixel::blue_of(photo)]} << MaskPixel::kBlueShift);
+          std::memcpy(data + 4 * x, &word, 4);
         }
       }
     });
