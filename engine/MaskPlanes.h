@@ -370,6 +370,25 @@ class MaskPass {
   // radius) over the mask.
   template <class F>
   FastPass combine_with_mask_edges(float radius, F value) {
+    return combine_edges<mask_detail::PlaneGreys, false>(radius, value);
+  }
+
+  // As combine(), value(pixel, e) also getting do_edge_detection(x, y,
+  // radius) over the pixel buffer; the result goes to the spare buffer,
+  // which becomes the pixel buffer (the mask is gone after it).
+  template <class F>
+  FastPass combine_with_image_edges(float radius, F value) {
+    return combine_edges<mask_detail::ImageGreys, true>(radius, value);
+  }
+
+ private:
+  [[noreturn]] static void missing_photo();
+
+  // The edge detector reads its greys from Source (the mask or the pixel
+  // buffer). Reading the buffer's neighbours, the result cannot go back
+  // into it: it goes to the spare buffer, where the mask was.
+  template <class Source, bool kToSpare, class F>
+  FastPass combine_edges(float radius, F value) {
     MaskPlanes& p = m_planes;
     const std::uint8_t* snapshot = p.photo();
     p.photo_overwritten();
@@ -378,46 +397,20 @@ class MaskPass {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       rgb_color block[mask_detail::kBlock];
+      const std::uint8_t* source = kToSpare ? p.data() : p.mask();
       mask_detail::neighbour_rows(
-          reach, mask_detail::PlaneGreys{p.mask(), w}, w, p.height(), y0, y1,
+          reach, Source{source, w}, w, p.height(), y0, y1,
           [](const float(&l)[8]) __attribute__((always_inline)) { return edge_magnitude(l); },
           [&](int y, const float* edges) __attribute__((always_inline)) {
             std::uint8_t* data = p.data() + y * rowBytes;
-            const MaskPixel row{p.mask() + static_cast<std::size_t>(y) * w,
-                                snapshot != nullptr ? snapshot + y * rowBytes : nullptr,
-                                data, 0};
-            combine_row(row, w, edges, value, data, block);
+            const MaskPixel row{kToSpare ? nullptr : p.mask() + static_cast<std::size_t>(y) * w,
+                                snapshot != nullptr ? snapshot + y * rowBytes : nullptr, data,
+                                0};
+            combine_row(row, w, edges, value, kToSpare ? p.spare() + y * rowBytes : data, block);
           });
     });
-    return FastPass::InPlace;
+    return kToSpare ? FastPass::InOutput : FastPass::InPlace;
   }
-
-  // As combine(), value(pixel, e) also getting do_edge_detection(x, y,
-  // radius) over the pixel buffer; the result goes to the spare buffer,
-  // which becomes the pixel buffer (the mask is gone after it).
-  template <class F>
-  FastPass combine_with_image_edges(float radius, F value) {
-    MaskPlanes& p = m_planes;
-    const std::uint8_t* snapshot = p.photo();
-    const NeighbourReach& reach = p.reach(radius);
-    bands([&p, &reach, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
-      const int w = p.width();
-      const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
-      rgb_color block[mask_detail::kBlock];
-      mask_detail::neighbour_rows(
-          reach, mask_detail::ImageGreys{p.data(), w}, w, p.height(), y0, y1,
-          [](const float(&l)[8]) __attribute__((always_inline)) { return edge_magnitude(l); },
-          [&](int y, const float* edges) __attribute__((always_inline)) {
-            const MaskPixel row{nullptr, snapshot != nullptr ? snapshot + y * rowBytes : nullptr,
-                                p.data() + y * rowBytes, 0};
-            combine_row(row, w, edges, value, p.spare() + y * rowBytes, block);
-          });
-    });
-    return FastPass::InOutput;
-  }
-
- private:
-  [[noreturn]] static void missing_photo();
 
   // One row of a combining pass: value for every pixel (with its edge value
   // where edges is given), stored into out with the buffer's alpha.
