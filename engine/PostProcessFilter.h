@@ -18,6 +18,10 @@
 // registers. Nothing here changes what is computed or in which precision:
 // every pixel's arithmetic is the recipe's own, compiled with the project's
 // floating-point settings, and pixels are independent of one another.
+//
+// A recipe built around a grey mask may also define
+//     FastPass mask_pass(int pass, MaskPass& run);
+// and then every pass of its fast runs goes there instead (MaskPlanes.h).
 #pragma once
 
 #include <algorithm>
