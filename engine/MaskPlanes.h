@@ -9,8 +9,9 @@
 // four bytes per pixel that the next pass reads back. Here the mask is kept
 // as one byte per pixel instead (a plane, two of them in turn in the spare
 // buffer), each row of it is turned into floats once for the eight
-// neighbours that read it, and the combining passes write straight into the
-// pixel buffer.
+// neighbours that read it, the pixel buffer keeps the photo until the first
+// combining pass reads it there (so no snapshot buffer is made), and the
+// combining passes write straight into the pixel buffer.
 //
 // Nothing in the arithmetic changes. Every value a recipe function receives
 // is the float the plain walk reads for that pixel: the mask byte times
@@ -38,6 +39,7 @@
 #include "engine/PixelOperations.h"
 #include "engine/PostProcess.h"
 
+// x86-64 builds of the loops for AVX2 and AVX-512 besides the baseline.
 #if defined(__x86_64__) && defined(__GNUC__)
 #define GLOWSNAP_MASK_AVX2 1
 #endif
