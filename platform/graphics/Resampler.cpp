@@ -1,8 +1,11 @@
 #include "platform/graphics/Resampler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <vector>
 
 namespace glowsnap {
@@ -269,6 +272,9 @@ class RowProducer {
   int c0_ = 0, c1_ = 0;
 };
 
+// The most threads a separable drawing uses; 0: as many as the machine has.
+std::atomic<int> g_threadLimit{0};
+
 // Lays a source pixel over a destination pixel with the given coverage.
 inline void composite(const std::uint8_t* s, std::uint8_t* d, float coverage) {
   if (coverage >= 1.0f) {
@@ -306,50 +312,77 @@ void drawSeparable(const Image& image, const Resampler::Map& m, bool swap, std::
   }
   if (fu.count == 0 || fv.count == 0) return;
 
-  RowProducer producer(image, fu, fv);
   const std::size_t rowBytes = static_cast<std::size_t>(fu.count) * 4;
   const std::size_t canvasRow = static_cast<std::size_t>(cw) * 4;
+  // Rows q0 to q1 − 1 of the resampled picture, laid onto the canvas. Each
+  // band has a producer of its own; bands write disjoint canvas pixels.
+  std::function<void(int, int)> band;
   if (!swap) {
     bool fullRow = true;
     for (int p = 0; p < fu.count && fullRow; ++p) fullRow = fu.coverage[p] >= 1.0f;
-    std::vector<std::uint8_t> line(rowBytes);
-    for (int q = 0; q < fv.count; ++q) {
-      producer.produce(q, line.data());
-      std::uint8_t* d = canvas + static_cast<std::size_t>(fv.first + q) * canvasRow +
-                        static_cast<std::size_t>(fu.first) * 4;
-      if (fullRow && fv.coverage[q] >= 1.0f) {
-        // An opaque, fully covered row replaces what was there.
-        unsigned alpha = 255;
-        for (int p = 0; p < fu.count; ++p) alpha &= line[p * 4];
-        if (alpha == 255) {
-          std::memcpy(d, line.data(), rowBytes);
-          continue;
+    band = [&, fullRow](int q0, int q1) {
+      RowProducer producer(image, fu, fv);
+      std::vector<std::uint8_t> line(rowBytes);
+      for (int q = q0; q < q1; ++q) {
+        producer.produce(q, line.data());
+        std::uint8_t* d = canvas + static_cast<std::size_t>(fv.first + q) * canvasRow +
+                          static_cast<std::size_t>(fu.first) * 4;
+        if (fullRow && fv.coverage[q] >= 1.0f) {
+          // An opaque, fully covered row replaces what was there.
+          unsigned alpha = 255;
+          for (int p = 0; p < fu.count; ++p) alpha &= line[p * 4];
+          if (alpha == 255) {
+            std::memcpy(d, line.data(), rowBytes);
+            continue;
+          }
+        }
+        for (int p = 0; p < fu.count; ++p)
+          composite(line.data() + p * 4, d + p * 4, fu.coverage[p] * fv.coverage[q]);
+      }
+    };
+  } else {
+    // Turned a quarter: u runs down the canvas rows, v along its columns.
+    // A stretch of rows is made, then laid down transposed in small tiles.
+    band = [&](int qb, int qe) {
+      constexpr int kStretch = 32;
+      constexpr int kTile = 64;
+      RowProducer producer(image, fu, fv);
+      std::vector<std::uint8_t> stretch(rowBytes * kStretch);
+      for (int q0 = qb; q0 < qe; q0 += kStretch) {
+        const int q1 = std::min(qe, q0 + kStretch);
+        for (int q = q0; q < q1; ++q) producer.produce(q, stretch.data() + (q - q0) * rowBytes);
+        for (int p0 = 0; p0 < fu.count; p0 += kTile) {
+          const int p1 = std::min(fu.count, p0 + kTile);
+          for (int p = p0; p < p1; ++p) {
+            std::uint8_t* d = canvas + static_cast<std::size_t>(fu.first + p) * canvasRow +
+                              static_cast<std::size_t>(fv.first) * 4;
+            for (int q = q0; q < q1; ++q)
+              composite(stretch.data() + (q - q0) * rowBytes + p * 4, d + q * 4,
+                        fu.coverage[p] * fv.coverage[q]);
+          }
         }
       }
-      for (int p = 0; p < fu.count; ++p)
-        composite(line.data() + p * 4, d + p * 4, fu.coverage[p] * fv.coverage[q]);
-    }
+    };
+  }
+
+  // Contiguous bands, one per thread, in multiples of 32 rows.
+  const long long pixels = static_cast<long long>(fu.count) * fv.count;
+  int threads = 1;
+  if (pixels >= (1LL << 20)) {
+    const int limit = g_threadLimit.load();
+    const int machine = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    threads = std::min({limit > 0 ? limit : machine, machine, 8, (fv.count + 31) / 32});
+  }
+  if (threads <= 1) {
+    band(0, fv.count);
     return;
   }
-  // Turned a quarter: u runs down the canvas rows, v along its columns.
-  // A band of rows is made, then laid down transposed in small tiles.
-  constexpr int kBand = 32;
-  constexpr int kTile = 64;
-  std::vector<std::uint8_t> band(rowBytes * kBand);
-  for (int q0 = 0; q0 < fv.count; q0 += kBand) {
-    const int q1 = std::min(fv.count, q0 + kBand);
-    for (int q = q0; q < q1; ++q) producer.produce(q, band.data() + (q - q0) * rowBytes);
-    for (int p0 = 0; p0 < fu.count; p0 += kTile) {
-      const int p1 = std::min(fu.count, p0 + kTile);
-      for (int p = p0; p < p1; ++p) {
-        std::uint8_t* d = canvas + static_cast<std::size_t>(fu.first + p) * canvasRow +
-                          static_cast<std::size_t>(fv.first) * 4;
-        for (int q = q0; q < q1; ++q)
-          composite(band.data() + (q - q0) * rowBytes + p * 4, d + q * 4,
-                    fu.coverage[p] * fv.coverage[q]);
-      }
-    }
-  }
+  const int per = ((fv.count + threads - 1) / threads + 31) / 32 * 32;
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threads && t * per < fv.count; ++t)
+    helpers.emplace_back(band, t * per, std::min(fv.count, (t + 1) * per));
+  band(0, std::min(fv.count, per));
+  for (std::thread& helper : helpers) helper.join();
 }
 
 void bilinear(const Image& image, double u, double v, float* px) {
@@ -442,6 +475,8 @@ bool swapsAxes(const Resampler::Map& m, int w, int h) {
 }
 
 }  // namespace
+
+void Resampler::setThreadLimit(int threads) { g_threadLimit.store(std::max(0, threads)); }
 
 bool Resampler::isAxisAligned(const Map& m, int w, int h) {
   return keepsAxes(m, w, h) || swapsAxes(m, w, h);

@@ -27,6 +27,13 @@ class Resampler {
 
   // Whether draw() takes the separable path for this map and image.
   static bool isAxisAligned(const Map& map, int imageWidth, int imageHeight);
+
+  // A large separable drawing (a million canvas pixels and more) is split
+  // into bands of rows made on threads of their own, as many as the machine
+  // has, at most 8; every band computes the same bytes it would alone.
+  // setThreadLimit caps the count (1: everything on the calling thread; 0:
+  // the machine's), for measuring and for tests.
+  static void setThreadLimit(int threads);
 };
 
 }  // namespace glowsnap

@@ -1,4 +1,5 @@
 #include "platform/graphics/Normalize.h"
+#include "platform/graphics/Resampler.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,22 @@ TEST(Normalize, PortraitPhotoTaggedRightBecomesUprightAtMaxResolution) {
   EXPECT_EQ(pixelAt(*out, 599, 0), test::kTopLeft);
   EXPECT_EQ(pixelAt(*out, 0, 799), test::kBottomRight);
   EXPECT_EQ(pixelAt(*out, 599, 799), test::kTopRight);
+}
+
+// Large reductions are drawn in bands on several threads: the bytes must be
+// those of drawing on one, upright, turned a quarter (the transposed path)
+// and mirrored, at a size whose rows do not split evenly.
+TEST(Normalize, DrawingOnSeveralThreadsGivesTheBytesOfOne) {
+  const ImageRef photo = test::photoLikeImage(2601, 1733, 12);
+  for (int tag : {Image::Up, Image::Right, Image::DownMirrored}) {
+    const ImageRef tagged = photo->withOrientation(tag);
+    Resampler::setThreadLimit(1);
+    const ImageRef alone = normalizeImage(tagged, 2048);
+    Resampler::setThreadLimit(0);
+    const ImageRef shared = normalizeImage(tagged, 2048);
+    ASSERT_TRUE(alone && shared);
+    EXPECT_TRUE(test::imagesEqual(*shared, *alone)) << "tag " << tag;
+  }
 }
 
 TEST(Normalize, SizesFollowTheBoundsArithmetic) {
