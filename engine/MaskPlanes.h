@@ -89,8 +89,7 @@ struct MaskPixel {
   // for every byte).
   rgb_color snapshot() const {
     const std::uint32_t word = word_at(snap_row, x);
-    return {static_cast<float>(red_of(word)) / 255.0f,
-            static_cast<float>(green_of(word)) / 255.0f,
+    return {static_cast<float>(red_of(word)) / 255.0f, static_cast<float>(green_of(word)) / 255.0f,
             static_cast<float>(blue_of(word)) / 255.0f};
   }
   // The buffer's pixel as get_pixel reads it.
@@ -215,8 +214,8 @@ GLOWSNAP_ALWAYS_INLINE void interior(const float* __restrict u, const float* __r
                                      const float* __restrict d, float* __restrict res, int xa,
                                      int xb, int kl, int kr, F f) {
   for (int x = xa; x < xb; ++x) {
-    const float l[8] = {u[x - kl], u[x], u[x + kr], c[x - kl],
-                        c[x + kr], d[x - kl], d[x], d[x + kr]};
+    const float l[8] = {u[x - kl], u[x],      u[x + kr], c[x - kl],
+                        c[x + kr], d[x - kl], d[x],      d[x + kr]};
     res[x] = f(l);
   }
 }
@@ -224,8 +223,8 @@ GLOWSNAP_ALWAYS_INLINE void interior(const float* __restrict u, const float* __r
 // For each row y of [y0, y1): res[x] = f(the eight neighbour values of
 // (x, y) in table order, 0 outside the image), then sink(y, res).
 template <class Source, class F, class Sink>
-GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const Source& source,
-                                           int w, int h, int y0, int y1, F f, Sink sink) {
+GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const Source& source, int w,
+                                           int h, int y0, int y1, F f, Sink sink) {
   int lo = h;
   int hi = -1;
   for (int y = y0; y < y1; ++y) {
@@ -307,6 +306,13 @@ class MaskPass {
 
   // A pass of do_blur(x, y, radius) over the mask.
   FastPass blur(float radius);
+
+  // The first passes of every mask recipe: pass 0 makes the mask with
+  // value, the passes after it (up to the recipe's last blur) blur it.
+  template <class F>
+  FastPass mask_or_blur(int pass, F value, float radius) {
+    return pass == 0 ? mask(value) : blur(radius);
+  }
 
   // A pass that combines, pixel by pixel, what value(const MaskPixel&) reads
   // into the pixel buffer's pixel; the mask stays as it is.
@@ -406,8 +412,7 @@ class MaskPass {
           [&](int y, const float* edges) __attribute__((always_inline)) {
             std::uint8_t* data = p.data() + y * rowBytes;
             const MaskPixel row{kToSpare ? nullptr : p.mask() + static_cast<std::size_t>(y) * w,
-                                snapshot != nullptr ? snapshot + y * rowBytes : nullptr, data,
-                                0};
+                                snapshot != nullptr ? snapshot + y * rowBytes : nullptr, data, 0};
             combine_row(row, w, edges, value, kToSpare ? p.spare() + y * rowBytes : data, block);
           });
     });

@@ -42,7 +42,7 @@ class PostProcessFilter : public PostProcess {
  protected:
   FastPass process_pass_fast(int pass, std::uint8_t* out) override {
     // A recipe built around a grey mask hands every pass to MaskPlanes.
-    if constexpr (requires(Derived& d, MaskPass& run) { d.mask_pass(pass, run); }) {
+    if constexpr (requires(Derived & d, MaskPass & run) { d.mask_pass(pass, run); }) {
       if (pass == 0) m_planes.begin(m_width, m_height, gp_data, out);
       MaskPass run(*this, m_planes, pass);
       return static_cast<Derived*>(this)->mask_pass(pass, run);

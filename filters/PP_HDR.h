@@ -49,21 +49,14 @@ class PP_HDR : public PostProcessFilter<PP_HDR> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    switch (pass) {
-      case 0:
-        return run.mask([](rgb_color p) { return mask_of(p); });
-      case 1:
-      case 2:
-      case 3:
-        return run.blur(2.5f);
-      case 4:
-        return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
-      default:
-        // Pass 5 reads the blurred mask that pass 4 saved, which the plane
-        // still holds.
-        return run.combine(
-            [](const MaskPixel& px) { return finish_of(px.pixel(), px.saved_mask()); });
-    }
+    if (pass <= 3)
+      return run.mask_or_blur(
+          pass, [](rgb_color p) { return mask_of(p); }, 2.5f);
+    if (pass == 4)
+      return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
+    // Pass 5 reads the blurred mask that pass 4 saved, which the plane still
+    // holds.
+    return run.combine([](const MaskPixel& px) { return finish_of(px.pixel(), px.saved_mask()); });
   }
 
  private:

@@ -45,25 +45,17 @@ class PP_HDR2 : public PostProcessFilter<PP_HDR2> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    switch (pass) {
-      case 0:
-        return run.mask([](rgb_color p) { return mask_of(p); });
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        return run.blur(2.0f);
-      default: {
-        // The glow depends on nothing but the mask byte: worked out once
-        // for each of the 256.
-        double glow[256];
-        for (int b = 0; b < 256; ++b) glow[b] = glow_of(static_cast<float>(b) * kByteToUnit);
-        return run.combine([&glow](const MaskPixel& px) {
-          const double g = glow[px.mask_byte()];
-          return bloom_of(px.snapshot(), g, g, g);
-        });
-      }
-    }
+    if (pass <= 4)
+      return run.mask_or_blur(
+          pass, [](rgb_color p) { return mask_of(p); }, 2.0f);
+    // The glow depends on nothing but the mask byte: worked out once for
+    // each of the 256.
+    double glow[256];
+    for (int b = 0; b < 256; ++b) glow[b] = glow_of(static_cast<float>(b) * kByteToUnit);
+    return run.combine([&glow](const MaskPixel& px) {
+      const double g = glow[px.mask_byte()];
+      return bloom_of(px.snapshot(), g, g, g);
+    });
   }
 
  private:

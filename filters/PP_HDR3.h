@@ -44,17 +44,10 @@ class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    switch (pass) {
-      case 0:
-        return run.mask([](rgb_color p) { return mask_of(p); });
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        return run.blur(1.0f);
-      default:
-        return run.combine_channels([](float m, float s) { return night_channel_of(m, s); });
-    }
+    if (pass <= 4)
+      return run.mask_or_blur(
+          pass, [](rgb_color p) { return mask_of(p); }, 1.0f);
+    return run.combine_channels([](float m, float s) { return night_channel_of(m, s); });
   }
 
  private:

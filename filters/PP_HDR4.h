@@ -43,16 +43,10 @@ class PP_HDR4 : public PostProcessFilter<PP_HDR4> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    switch (pass) {
-      case 0:
-        return run.mask([](rgb_color p) { return mask_of(p); });
-      case 1:
-      case 2:
-        return run.blur(1.0f);
-      default:
-        return run.combine(
-            [](const MaskPixel& px) { return classic_of(px.mask(), px.snapshot()); });
-    }
+    if (pass <= 2)
+      return run.mask_or_blur(
+          pass, [](rgb_color p) { return mask_of(p); }, 1.0f);
+    return run.combine([](const MaskPixel& px) { return classic_of(px.mask(), px.snapshot()); });
   }
 
  private:

@@ -46,19 +46,13 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    switch (pass) {
-      case 0:
-        return run.mask([](rgb_color p) { return mask_of(p); });
-      case 1:
-      case 2:
-      case 3:
-        return run.blur(2.5f);
-      case 4:
-        return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
-      default:
-        return run.combine_with_image_edges(
-            1.0f, [](const MaskPixel& px, float e) { return contour_of(e, px.pixel()); });
-    }
+    if (pass <= 3)
+      return run.mask_or_blur(
+          pass, [](rgb_color p) { return mask_of(p); }, 2.5f);
+    if (pass == 4)
+      return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
+    return run.combine_with_image_edges(
+        1.0f, [](const MaskPixel& px, float e) { return contour_of(e, px.pixel()); });
   }
 
  private:

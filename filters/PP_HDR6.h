@@ -43,19 +43,12 @@ class PP_HDR6 : public PostProcessFilter<PP_HDR6> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    switch (pass) {
-      case 0:
-        return run.mask([](rgb_color p) { return mask_of(p); });
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        return run.blur(1.1f);
-      default:
-        return run.combine_with_mask_edges(1.1f, [](const MaskPixel& px, float e) {
-          return soft_edges_of(px.snapshot(), px.mask(), e);
-        });
-    }
+    if (pass <= 4)
+      return run.mask_or_blur(
+          pass, [](rgb_color p) { return mask_of(p); }, 1.1f);
+    return run.combine_with_mask_edges(1.1f, [](const MaskPixel& px, float e) {
+      return soft_edges_of(px.snapshot(), px.mask(), e);
+    });
   }
 
  private:

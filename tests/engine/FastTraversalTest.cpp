@@ -83,9 +83,8 @@ struct Size {
 // single pixel, a single row and column, a wide and a tall strip.
 // Sizes of 3 to 7 pixels have as many columns at the border as inside, for
 // the neighbourhoods of radius 1 to 2.5.
-const Size kSizes[] = {{1, 1},   {2, 3},    {3, 3},    {5, 4},   {6, 6},    {7, 2},
-                       {61, 37}, {121, 1},  {1, 121},  {60, 60}, {181, 59}, {403, 29},
-                       {17, 311}, {239, 181}};
+const Size kSizes[] = {{1, 1},   {2, 3},   {3, 3},   {5, 4},    {6, 6},    {7, 2},    {61, 37},
+                       {121, 1}, {1, 121}, {60, 60}, {181, 59}, {403, 29}, {17, 311}, {239, 181}};
 
 class FastTraversalPerFilter : public ::testing::TestWithParam<std::string> {};
 

@@ -16,8 +16,8 @@ struct Expected {
 TEST(NeighbourReach, InteriorOffsetsFollowTheTruncatedRadius) {
   // A fractional radius reaches one column further on the left than on the
   // right, as truncation toward zero gives.
-  for (const Expected& e : {Expected{1.0f, 1, 1}, Expected{1.1f, 2, 1}, Expected{2.0f, 2, 2},
-                            Expected{2.5f, 3, 2}}) {
+  for (const Expected& e :
+       {Expected{1.0f, 1, 1}, Expected{1.1f, 2, 1}, Expected{2.0f, 2, 2}, Expected{2.5f, 3, 2}}) {
     NeighbourReach reach;
     reach.compute(e.radius, 100, 50);
     EXPECT_EQ(reach.kl, e.kl) << e.radius;
