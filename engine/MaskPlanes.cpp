@@ -91,7 +91,7 @@ FastPass MaskPass::blur(float radius) {
     mask_detail::neighbour_rows(
         reach, mask_detail::PlaneUnits{from, w}, w, p.height(), y0, y1,
         [](const float(&l)[8]) __attribute__((always_inline)) { return blur_mean(l); },
-        [ w, to ](int y, const float* __restrict sums) __attribute__((always_inline)) {
+        [w, to](int y, const float* __restrict sums) __attribute__((always_inline)) {
           std::uint8_t* __restrict out = to + static_cast<std::size_t>(y) * w;
           for (int x = 0; x < w; ++x) out[x] = mask_detail::to_byte(sums[x]);
         });
