@@ -308,9 +308,10 @@ class MaskPass {
   FastPass blur(float radius);
 
   // The first passes of every mask recipe: pass 0 makes the mask with
-  // value, the passes after it (up to the recipe's last blur) blur it.
+  // value, the passes after it (up to the recipe's last blur) blur it at
+  // radius.
   template <class F>
-  FastPass mask_or_blur(int pass, F value, float radius) {
+  FastPass mask_or_blur(int pass, float radius, F value) {
     return pass == 0 ? mask(value) : blur(radius);
   }
 

@@ -45,9 +45,7 @@ class PP_HDR2 : public PostProcessFilter<PP_HDR2> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    if (pass <= 4)
-      return run.mask_or_blur(
-          pass, [](rgb_color p) { return mask_of(p); }, 2.0f);
+    if (pass <= 4) return run.mask_or_blur(pass, 2.0f, [](rgb_color p) { return mask_of(p); });
     // The glow depends on nothing but the mask byte: worked out once for
     // each of the 256.
     double glow[256];

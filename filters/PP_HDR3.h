@@ -44,9 +44,7 @@ class PP_HDR3 : public PostProcessFilter<PP_HDR3> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    if (pass <= 4)
-      return run.mask_or_blur(
-          pass, [](rgb_color p) { return mask_of(p); }, 1.0f);
+    if (pass <= 4) return run.mask_or_blur(pass, 1.0f, [](rgb_color p) { return mask_of(p); });
     return run.combine_channels([](float m, float s) { return night_channel_of(m, s); });
   }
 

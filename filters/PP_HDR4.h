@@ -43,9 +43,7 @@ class PP_HDR4 : public PostProcessFilter<PP_HDR4> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    if (pass <= 2)
-      return run.mask_or_blur(
-          pass, [](rgb_color p) { return mask_of(p); }, 1.0f);
+    if (pass <= 2) return run.mask_or_blur(pass, 1.0f, [](rgb_color p) { return mask_of(p); });
     return run.combine([](const MaskPixel& px) { return classic_of(px.mask(), px.snapshot()); });
   }
 

@@ -46,9 +46,7 @@ class PP_HDR5 : public PostProcessFilter<PP_HDR5> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    if (pass <= 3)
-      return run.mask_or_blur(
-          pass, [](rgb_color p) { return mask_of(p); }, 2.5f);
+    if (pass <= 3) return run.mask_or_blur(pass, 2.5f, [](rgb_color p) { return mask_of(p); });
     if (pass == 4)
       return run.combine_channels([](float m, float s) { return blend_channel_of(m, s); });
     return run.combine_with_image_edges(

@@ -43,9 +43,7 @@ class PP_HDR6 : public PostProcessFilter<PP_HDR6> {
 
   // The same passes over the mask kept as a plane (see MaskPlanes.h).
   FastPass mask_pass(int pass, MaskPass& run) {
-    if (pass <= 4)
-      return run.mask_or_blur(
-          pass, [](rgb_color p) { return mask_of(p); }, 1.1f);
+    if (pass <= 4) return run.mask_or_blur(pass, 1.1f, [](rgb_color p) { return mask_of(p); });
     return run.combine_with_mask_edges(1.1f, [](const MaskPixel& px, float e) {
       return soft_edges_of(px.snapshot(), px.mask(), e);
     });
