@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -379,8 +380,15 @@ void drawSeparable(const Image& image, const Resampler::Map& m, bool swap, std::
   }
   const int per = ((fv.count + threads - 1) / threads + 31) / 32 * 32;
   std::vector<std::thread> helpers;
-  for (int t = 1; t < threads && t * per < fv.count; ++t)
-    helpers.emplace_back(band, t * per, std::min(fv.count, (t + 1) * per));
+  for (int t = 1; t < threads && t * per < fv.count; ++t) {
+    const int q0 = t * per;
+    const int q1 = std::min(fv.count, (t + 1) * per);
+    try {
+      helpers.emplace_back(band, q0, q1);
+    } catch (const std::system_error&) {
+      band(q0, q1);  // no thread to be had: the band is made here
+    }
+  }
   band(0, std::min(fv.count, per));
   for (std::thread& helper : helpers) helper.join();
 }
