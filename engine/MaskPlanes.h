@@ -273,12 +273,57 @@ inline constexpr int kBlock = 128;
 
 }  // namespace mask_detail
 
-// The operations a recipe's mask_pass() hands its passes to. Each runs the
-// pass in bands over the engine's threads, with the pass's own progress.
-class MaskPass {
+// Runs one pass of the fast traversal in bands over the engine's threads,
+// with the pass's own progress, each band compiled for the widest vectors
+// the processor has. The base of the passes below.
+class VectorPass {
+ protected:
+  VectorPass(PostProcess& engine, int pass) : m_engine(engine), m_base(engine.pass_base(pass)) {}
+
+  // Runs body(y0, y1) over the pass's bands, compiled for the widest
+  // vectors the processor has (PostProcess::vector_level); body must be
+  // always_inline for that.
+  template <class Body>
+  void bands(const Body& body) {
+#if GLOWSNAP_MASK_AVX2
+    switch (PostProcess::vector_level()) {
+      case PostProcess::VectorLevel::Avx512:
+        m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx512(body, y0, y1); });
+        return;
+      case PostProcess::VectorLevel::Avx2:
+        m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx2(body, y0, y1); });
+        return;
+      case PostProcess::VectorLevel::Baseline:
+        break;
+    }
+#endif
+    m_engine.run_bands(m_base, [&body](int y0, int y1) { run_plain(body, y0, y1); });
+  }
+  template <class Body>
+  static void run_plain(const Body& body, int y0, int y1) {
+    body(y0, y1);
+  }
+#if GLOWSNAP_MASK_AVX2
+  template <class Body>
+  __attribute__((target("avx2"))) static void run_avx2(const Body& body, int y0, int y1) {
+    body(y0, y1);
+  }
+  template <class Body>
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,prefer-vector-width=512"))) static void
+  run_avx512(const Body& body, int y0, int y1) {
+    body(y0, y1);
+  }
+#endif
+
+  PostProcess& m_engine;
+  std::int64_t m_base;
+};
+
+// The operations a recipe's mask_pass() hands its passes to.
+class MaskPass : public VectorPass {
  public:
   MaskPass(PostProcess& engine, MaskPlanes& planes, int pass)
-      : m_engine(engine), m_planes(planes), m_base(engine.pass_base(pass)) {}
+      : VectorPass(engine, pass), m_planes(planes) {}
 
   // Pass 0: the mask is value(pixel) for every pixel. The recipe saves the
   // photo in the snapshot here; the pixel buffer keeps holding the photo
@@ -348,7 +393,7 @@ class MaskPass {
     for (int m = 0; m < 256; ++m) {
       const float mv = static_cast<float>(m) * kByteToUnit;
       for (int c = 0; c < 256; ++c)
-        table[m * 256 + c] = PostProcess::to_byte(value(mv, static_cast<float>(c) / 255.0f));
+        table[m * 256 + c] = mask_detail::to_byte(value(mv, static_cast<float>(c) / 255.0f));
     }
     const std::uint8_t* snapshot = p.photo();
     if (snapshot == nullptr) missing_photo();
@@ -457,44 +502,7 @@ class MaskPass {
     }
   }
 
-  // Runs body(y0, y1) over the pass's bands, compiled for the widest
-  // vectors the processor has (PostProcess::vector_level); body must be
-  // always_inline for that.
-  template <class Body>
-  void bands(const Body& body) {
-#if GLOWSNAP_MASK_AVX2
-    switch (PostProcess::vector_level()) {
-      case PostProcess::VectorLevel::Avx512:
-        m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx512(body, y0, y1); });
-        return;
-      case PostProcess::VectorLevel::Avx2:
-        m_engine.run_bands(m_base, [&body](int y0, int y1) { run_avx2(body, y0, y1); });
-        return;
-      case PostProcess::VectorLevel::Baseline:
-        break;
-    }
-#endif
-    m_engine.run_bands(m_base, [&body](int y0, int y1) { run_plain(body, y0, y1); });
-  }
-  template <class Body>
-  static void run_plain(const Body& body, int y0, int y1) {
-    body(y0, y1);
-  }
-#if GLOWSNAP_MASK_AVX2
-  template <class Body>
-  __attribute__((target("avx2"))) static void run_avx2(const Body& body, int y0, int y1) {
-    body(y0, y1);
-  }
-  template <class Body>
-  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,prefer-vector-width=512"))) static void
-  run_avx512(const Body& body, int y0, int y1) {
-    body(y0, y1);
-  }
-#endif
-
-  PostProcess& m_engine;
   MaskPlanes& m_planes;
-  std::int64_t m_base;
 };
 
 }  // namespace glowsnap

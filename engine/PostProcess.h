@@ -78,7 +78,7 @@ enum class Traversal { Plain, Fast };
 //              following fast passes read (see MaskPlanes.h).
 enum class FastPass { Unhandled, InOutput, InPlace };
 
-class MaskPass;
+class VectorPass;
 
 class PostProcess {
  public:
@@ -250,7 +250,7 @@ class PostProcess {
   int m_height = 0;  // working height of the current run
 
  private:
-  friend class MaskPass;
+  friend class VectorPass;
 
   void process_pass_plain(int pass, std::uint8_t* out);
   void copy_back(int pass, const std::uint8_t* out);

@@ -21,7 +21,8 @@
 //
 // A recipe built around a grey mask may also define
 //     FastPass mask_pass(int pass, MaskPass& run);
-// and then every pass of its fast runs goes there instead (MaskPlanes.h).
+// and then every pass of its fast runs goes there instead (MaskPlanes.h); a
+// filter of window means likewise with window_pass (WindowPass.h).
 #pragma once
 
 #include <algorithm>
@@ -29,6 +30,7 @@
 
 #include "engine/MaskPlanes.h"
 #include "engine/PostProcess.h"
+#include "engine/WindowPass.h"
 
 namespace glowsnap {
 
@@ -46,6 +48,11 @@ class PostProcessFilter : public PostProcess {
       if (pass == 0) m_planes.begin(m_width, m_height, gp_data, out);
       MaskPass run(*this, m_planes, pass);
       return static_cast<Derived*>(this)->mask_pass(pass, run);
+    }
+    // A filter of window means hands its passes to WindowPass.
+    if constexpr (requires(Derived & d, WindowPass & run) { d.window_pass(pass, run); }) {
+      WindowPass run(*this, m_width, m_height, gp_data, out, pass);
+      return static_cast<Derived*>(this)->window_pass(pass, run);
     }
     switch (pass) {
       case 0:

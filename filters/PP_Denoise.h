@@ -14,7 +14,20 @@ class PP_Denoise : public PostProcessFilter<PP_Denoise> {
  public:
   std::string get_name() const override;
 
-  rgb_color compute_pixel(int x, int y, int /*pass*/) const { return do_denoise(x, y, 3, 0.28f); }
+  rgb_color compute_pixel(int x, int y, int /*pass*/) const {
+    return do_denoise(x, y, kRadius, kThreshold);
+  }
+
+  // The same pass with every window read from rows of floats (WindowPass.h).
+  FastPass window_pass(int /*pass*/, WindowPass& run) {
+    return run.selective_mean(kRadius, [](float c0, float c) { return near(c0, c, kThreshold); });
+  }
+
+  static constexpr int kRadius = 3;
+  static constexpr float kThreshold = 0.28f;
+
+  // Whether window value c is close enough to the pixel's own c0 to count.
+  static bool near(float c0, float c, float t) { return std::fabs(c - c0) < t; }
 
   // The window runs from r before the pixel to r − 1 after it in both
   // directions (not centred); positions outside the image read black.
@@ -27,15 +40,15 @@ class PP_Denoise : public PostProcessFilter<PP_Denoise> {
     for (int i = x - r; i < x + r; ++i) {
       for (int j = y - r; j < y + r; ++j) {
         const rgb_color c = get_pixel(i, j);
-        if (std::fabs(c.r - c0.r) < t) {
+        if (near(c0.r, c.r, t)) {
           sum.r += c.r;
           ++nr;
         }
-        if (std::fabs(c.g - c0.g) < t) {
+        if (near(c0.g, c.g, t)) {
           sum.g += c.g;
           ++ng;
         }
-        if (std::fabs(c.b - c0.b) < t) {
+        if (near(c0.b, c.b, t)) {
           sum.b += c.b;
           ++nb;
         }
