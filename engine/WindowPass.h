@@ -25,8 +25,8 @@ namespace glowsnap {
 
 class WindowPass : public VectorPass {
  public:
-  WindowPass(PostProcess& engine, int width, int height, std::uint8_t* data,
-             std::uint8_t* spare, int pass)
+  WindowPass(PostProcess& engine, int width, int height, std::uint8_t* data, std::uint8_t* spare,
+             int pass)
       : VectorPass(engine, pass), m_w(width), m_h(height), m_data(data), m_spare(spare) {}
 
   // Every channel of pixel (x, y) becomes the mean of that channel's values
