@@ -86,7 +86,13 @@ std::optional<Bytes> GzipCodec::uncompressZippedData(const Bytes& data, std::uin
   return out;
 }
 
-int GzipCodec::compressDataFromFile(const std::string& source, const std::string& destination) {
+namespace {
+
+// Opens source for reading and destination for writing, runs code over the
+// two streams and closes them; -1 when a file cannot be opened or the
+// destination cannot be closed (written out) cleanly.
+int betweenFiles(const std::string& source, const std::string& destination,
+                 int (*code)(std::FILE*, std::FILE*)) {
   std::FILE* out = std::fopen(destination.c_str(), "wb");
   if (!out) return -1;
   std::FILE* in = std::fopen(source.c_str(), "rb");
@@ -94,25 +100,21 @@ int GzipCodec::compressDataFromFile(const std::string& source, const std::string
     std::fclose(out);
     return -1;
   }
-  int status = compressDataFromSource(in, out);
+  int status = code(in, out);
   std::fclose(in);
   if (std::fclose(out) != 0 && status == 0) status = -1;
   return status;
 }
 
+}  // namespace
+
+int GzipCodec::compressDataFromFile(const std::string& source, const std::string& destination) {
+  return betweenFiles(source, destination, &GzipCodec::compressDataFromSource);
+}
+
 int GzipCodec::uncompressZippedDataFromFile(const std::string& source,
                                             const std::string& destination) {
-  std::FILE* out = std::fopen(destination.c_str(), "wb");
-  if (!out) return -1;
-  std::FILE* in = std::fopen(source.c_str(), "rb");
-  if (!in) {
-    std::fclose(out);
-    return -1;
-  }
-  int status = uncompressZippedDataFromSource(in, out);
-  std::fclose(in);
-  if (std::fclose(out) != 0 && status == 0) status = -1;
-  return status;
+  return betweenFiles(source, destination, &GzipCodec::uncompressZippedDataFromSource);
 }
 
 int GzipCodec::compressDataFromSource(std::FILE* source, std::FILE* destination) {

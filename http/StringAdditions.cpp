@@ -3,19 +3,9 @@
 #include <cstring>
 
 #include "http/TextEncoding.h"
+#include "platform/net/URL.h"
 
 namespace glowsnap {
-
-namespace {
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::string encodedCookieValue(std::string_view text) {
   static const char* kHex = "0123456789ABCDEF";
@@ -41,8 +31,8 @@ std::optional<std::string> decodedCookieValue(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    int hi = hexValue(text[i + 1]);
-    int lo = hexValue(text[i + 2]);
+    int hi = hexDigitValue(text[i + 1]);
+    int lo = hexDigitValue(text[i + 2]);
     if (hi < 0 || lo < 0) return std::nullopt;
     decoded += static_cast<char>(hi * 16 + lo);
     i += 2;

@@ -66,4 +66,7 @@ class URL {
 // Percent-decodes text; malformed escapes are kept as they are.
 std::string percentDecode(std::string_view text);
 
+// The value of a hexadecimal digit (either case), -1 for any other character.
+int hexDigitValue(char c);
+
 }  // namespace glowsnap
