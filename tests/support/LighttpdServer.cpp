@@ -1,0 +1,119 @@
+#include "support/LighttpdServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace glowsnap::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string hexDigest(const EVP_MD* md, const std::string& text) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(text.data(), text.size(), out, &n, md, nullptr);
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < n; ++i) {
+    hex += digits[out[i] >> 4];
+    hex += digits[out[i] & 15];
+  }
+  return hex;
+}
+
+bool accepts(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+std::unique_ptr<LighttpdServer> LighttpdServer::start(std::string* why) {
+  auto lighttpd = findProgram("lighttpd");
+  if (!lighttpd) {
+    *why = "lighttpd is not installed";
+    return nullptr;
+  }
+  auto s = std::unique_ptr<LighttpdServer>(new LighttpdServer);
+  std::string pattern = (fs::temp_directory_path() / "glowsnap-lighttpd-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) {
+    *why = "cannot make a private directory";
+    return nullptr;
+  }
+  s->root_ = pattern;
+  for (const char* d : {"www/md5", "www/sha256", "www/basic"}) fs::create_directories(s->root_ / d);
+  const std::string u = kUser, p = kPassword;
+  // The digest file holds hashes of user, realm and password, never the
+  // password itself; Basic checks against the same lines.
+  std::ofstream(s->root_ / "htdigest")
+      << u << ":" << kMD5Realm << ":" << hexDigest(EVP_md5(), u + ":" + kMD5Realm + ":" + p) << "\n"
+      << u << ":" << kSHA256Realm << ":"
+      << hexDigest(EVP_sha256(), u + ":" + kSHA256Realm + ":" + p) << "\n"
+      << u << ":" << kBasicRealm << ":" << hexDigest(EVP_md5(), u + ":" + kBasicRealm + ":" + p)
+      << "\n";
+  s->port_ = freeLoopbackPort();
+  std::ofstream(s->root_ / "lighttpd.conf")
+      << "server.document-root = \"" << (s->root_ / "www").string() << "\"\n"
+      << "server.port = " << s->port_ << "\n"
+      << "server.bind = \"127.0.0.1\"\n"
+      << "server.errorlog = \"" << (s->root_ / "error.log").string() << "\"\n"
+      << "server.modules = (\"mod_auth\", \"mod_authn_file\")\n"
+      << "auth.backend = \"htdigest\"\n"
+      << "auth.backend.htdigest.userfile = \"" << (s->root_ / "htdigest").string() << "\"\n"
+      << "auth.require = (\n"
+      << "  \"/md5/\" => (\"method\" => \"digest\", \"algorithm\" => \"MD5\", \"realm\" => \""
+      << kMD5Realm << "\", \"require\" => \"valid-user\"),\n"
+      << "  \"/sha256/\" => (\"method\" => \"digest\", \"algorithm\" => \"SHA-256\", \"realm\" => "
+         "\""
+      << kSHA256Realm << "\", \"require\" => \"valid-user\"),\n"
+      << "  \"/basic/\" => (\"method\" => \"basic\", \"realm\" => \"" << kBasicRealm
+      << "\", \"require\" => \"valid-user\"))\n";
+  s->process_ =
+      ChildProcess::start({lighttpd->string(), "-D", "-f", (s->root_ / "lighttpd.conf").string()},
+                          {}, "", s->root_ / "lighttpd.out");
+  if (!s->process_ ||
+      !waitUntil([&] { return !s->process_->running() || accepts(s->port_); },
+                 std::chrono::seconds(15)) ||
+      !s->process_->running()) {
+    *why = "lighttpd did not start: " + (s->process_ ? s->process_->logText() : "") + s->errorLog();
+    return nullptr;
+  }
+  return s;
+}
+
+LighttpdServer::~LighttpdServer() {
+  process_.reset();
+  std::error_code ec;
+  if (!root_.empty()) fs::remove_all(root_, ec);
+}
+
+std::string LighttpdServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void LighttpdServer::addFile(const std::string& relative, const std::string& contents) {
+  fs::path target = root_ / "www" / relative;
+  fs::create_directories(target.parent_path());
+  std::ofstream(target, std::ios::binary) << contents;
+}
+
+std::string LighttpdServer::errorLog() const {
+  std::ifstream in(root_ / "error.log");
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace glowsnap::test
