@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -149,6 +150,32 @@ int freeLoopbackPort() {
     port = ntohs(a.sin_port);
   ::close(fd);
   return port;
+}
+
+bool loopbackPortAccepts(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::string hexDigest(const std::string& algorithm, const std::string& text) {
+  const EVP_MD* md = algorithm == "SHA-256" ? EVP_sha256() : EVP_md5();
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(text.data(), text.size(), out, &n, md, nullptr);
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < n; ++i) {
+    hex += digits[out[i] >> 4];
+    hex += digits[out[i] & 15];
+  }
+  return hex;
 }
 
 }  // namespace glowsnap::test

@@ -59,4 +59,11 @@ bool waitUntil(const std::function<bool()>& ready, std::chrono::milliseconds dea
 // told their port; they fail clearly when someone took it meanwhile).
 int freeLoopbackPort();
 
+// Whether something listens on that port of 127.0.0.1.
+bool loopbackPortAccepts(int port);
+
+// "MD5" or "SHA-256" of text in lower-case hexadecimal, for the password
+// files of the peers.
+std::string hexDigest(const std::string& algorithm, const std::string& text);
+
 }  // namespace glowsnap::test

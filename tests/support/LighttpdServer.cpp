@@ -13,35 +13,6 @@ namespace glowsnap::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string hexDigest(const EVP_MD* md, const std::string& text) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  EVP_Digest(text.data(), text.size(), out, &n, md, nullptr);
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < n; ++i) {
-    hex += digits[out[i] >> 4];
-    hex += digits[out[i] & 15];
-  }
-  return hex;
-}
-
-bool accepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
-
-}  // namespace
-
 std::unique_ptr<LighttpdServer> LighttpdServer::start(std::string* why) {
   auto lighttpd = findProgram("lighttpd");
   if (!lighttpd) {
@@ -60,10 +31,10 @@ std::unique_ptr<LighttpdServer> LighttpdServer::start(std::string* why) {
   // The digest file holds hashes of user, realm and password, never the
   // password itself; Basic checks against the same lines.
   std::ofstream(s->root_ / "htdigest")
-      << u << ":" << kMD5Realm << ":" << hexDigest(EVP_md5(), u + ":" + kMD5Realm + ":" + p) << "\n"
-      << u << ":" << kSHA256Realm << ":"
-      << hexDigest(EVP_sha256(), u + ":" + kSHA256Realm + ":" + p) << "\n"
-      << u << ":" << kBasicRealm << ":" << hexDigest(EVP_md5(), u + ":" + kBasicRealm + ":" + p)
+      << u << ":" << kMD5Realm << ":" << hexDigest("MD5", u + ":" + kMD5Realm + ":" + p) << "\n"
+      << u << ":" << kSHA256Realm << ":" << hexDigest("SHA-256", u + ":" + kSHA256Realm + ":" + p)
+      << "\n"
+      << u << ":" << kBasicRealm << ":" << hexDigest("MD5", u + ":" + kBasicRealm + ":" + p)
       << "\n";
   s->port_ = freeLoopbackPort();
   std::ofstream(s->root_ / "lighttpd.conf")
@@ -86,7 +57,7 @@ std::unique_ptr<LighttpdServer> LighttpdServer::start(std::string* why) {
       ChildProcess::start({lighttpd->string(), "-D", "-f", (s->root_ / "lighttpd.conf").string()},
                           {}, "", s->root_ / "lighttpd.out");
   if (!s->process_ ||
-      !waitUntil([&] { return !s->process_->running() || accepts(s->port_); },
+      !waitUntil([&] { return !s->process_->running() || loopbackPortAccepts(s->port_); },
                  std::chrono::seconds(15)) ||
       !s->process_->running()) {
     *why = "lighttpd did not start: " + (s->process_ ? s->process_->logText() : "") + s->errorLog();

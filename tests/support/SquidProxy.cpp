@@ -21,31 +21,6 @@ namespace {
 
 constexpr const char* kHelperDir = "/usr/lib/squid";
 
-bool accepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
-
-std::string md5Hex(const std::string& text) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  EVP_Digest(text.data(), text.size(), out, &n, EVP_md5(), nullptr);
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < n; ++i) {
-    hex += digits[out[i] >> 4];
-    hex += digits[out[i] & 15];
-  }
-  return hex;
-}
-
 // A SHA-256 crypt(3) hash, as basic_ncsa_auth reads it.
 std::string cryptHash(const std::string& password) {
   static const char alphabet[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -132,7 +107,7 @@ std::unique_ptr<SquidProxy> SquidProxy::start(const Options& o, std::string* why
     case Scheme::Digest:
       std::ofstream(p->root_ / "digest")
           << o.user << ":" << kDigestRealm << ":"
-          << md5Hex(o.user + ":" + kDigestRealm + ":" + o.password) << "\n";
+          << hexDigest("MD5", o.user + ":" + kDigestRealm + ":" + o.password) << "\n";
       conf << "auth_param digest program " << helperPath.string() << " -c "
            << (p->root_ / "digest").string() << "\n"
            << "auth_param digest realm " << kDigestRealm << "\n"
@@ -161,7 +136,7 @@ std::unique_ptr<SquidProxy> SquidProxy::start(const Options& o, std::string* why
       ChildProcess::start({squid->string(), "-N", "-f", (p->root_ / "squid.conf").string()}, {}, "",
                           p->root_ / "squid.out");
   if (!p->process_ ||
-      !waitUntil([&] { return !p->process_->running() || accepts(p->port_); },
+      !waitUntil([&] { return !p->process_->running() || loopbackPortAccepts(p->port_); },
                  std::chrono::seconds(20)) ||
       !p->process_->running()) {
     std::ifstream log(p->root_ / "cache.log");
