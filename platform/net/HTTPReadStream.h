@@ -110,6 +110,9 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   static int timerCallback(void* multi, long timeoutMs, void* self);
 
   bool configure();
+  void configureEngineAuthentication();
+  // Whether the engine answers this head itself on the same connection.
+  bool engineContinues(const HTTPMessage& head) const;
   void watchSocket(int socket, int what);
   void socketAction(int socket, int eventMask);
   void collectResults();
@@ -139,6 +142,10 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   void* multi_ = nullptr;
   void* easy_ = nullptr;
   void* headerList_ = nullptr;
+  void* proxyHeaderList_ = nullptr;
+  // An https request through a proxy, while the tunnel is not open.
+  bool tunnelling_ = false;
+  bool tunnelRefused_ = false;
   char errorBuffer_[256] = {};
 
   Bytes buffer_;
