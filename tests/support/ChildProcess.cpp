@@ -152,6 +152,15 @@ int freeLoopbackPort() {
   return port;
 }
 
+std::optional<fs::path> makePrivateDirectory(const std::string& what, std::string* why) {
+  std::string pattern = (fs::temp_directory_path() / ("glowsnap-" + what + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) {
+    *why = "cannot make a private directory for " + what;
+    return std::nullopt;
+  }
+  return fs::path(pattern);
+}
+
 bool loopbackPortAccepts(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;

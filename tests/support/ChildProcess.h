@@ -59,6 +59,11 @@ bool waitUntil(const std::function<bool()>& ready, std::chrono::milliseconds dea
 // told their port; they fail clearly when someone took it meanwhile).
 int freeLoopbackPort();
 
+// A new directory "glowsnap-<what>-XXXXXX" under the temporary directory;
+// nothing (with the reason in *why) when it cannot be made.
+std::optional<std::filesystem::path> makePrivateDirectory(const std::string& what,
+                                                          std::string* why);
+
 // Whether something listens on that port of 127.0.0.1.
 bool loopbackPortAccepts(int port);
 

@@ -20,12 +20,9 @@ std::unique_ptr<LighttpdServer> LighttpdServer::start(std::string* why) {
     return nullptr;
   }
   auto s = std::unique_ptr<LighttpdServer>(new LighttpdServer);
-  std::string pattern = (fs::temp_directory_path() / "glowsnap-lighttpd-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    *why = "cannot make a private directory";
-    return nullptr;
-  }
-  s->root_ = pattern;
+  auto dir = makePrivateDirectory("lighttpd", why);
+  if (!dir) return nullptr;
+  s->root_ = *dir;
   for (const char* d : {"www/md5", "www/sha256", "www/basic"}) fs::create_directories(s->root_ / d);
   const std::string u = kUser, p = kPassword;
   // The digest file holds hashes of user, realm and password, never the

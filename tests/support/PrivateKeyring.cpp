@@ -37,12 +37,9 @@ bool PrivateKeyring::startBus(std::string* why) {
     *why = "dbus-daemon is not installed";
     return false;
   }
-  std::string pattern = (fs::temp_directory_path() / "glowsnap-bus-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    *why = "cannot make a private directory";
-    return false;
-  }
-  root_ = pattern;
+  auto dir = makePrivateDirectory("bus", why);
+  if (!dir) return false;
+  root_ = *dir;
   fs::create_directories(root_ / "data");
   fs::create_directories(root_ / "run");
   ::chmod((root_ / "run").c_str(), 0700);

@@ -62,12 +62,9 @@ std::unique_ptr<SquidProxy> SquidProxy::start(const Options& o, std::string* why
   }
 
   auto p = std::unique_ptr<SquidProxy>(new SquidProxy);
-  std::string pattern = (fs::temp_directory_path() / "glowsnap-squid-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    *why = "cannot make a private directory";
-    return nullptr;
-  }
-  p->root_ = pattern;
+  auto dir = makePrivateDirectory("squid", why);
+  if (!dir) return nullptr;
+  p->root_ = *dir;
   // Squid started as root works as "proxy": it must reach its directory.
   bool root = ::geteuid() == 0;
   ::chmod(p->root_.c_str(), 0755);
