@@ -390,6 +390,9 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // Credentials the session keeps, applied to a new message before anything
   // is sent (when useSessionPersistance is set).
   void applySessionCredentials(HTTPMessage& message);
+  // Every attempt begins here, before its stream is made (a delegate asked
+  // for credentials answers the attempt that asked).
+  void prepareAuthenticationForAttempt();
 
   // --- proxies (HTTPRequestProxies.cpp) ----------------------------------
   // Chooses the proxy of the attempt for url_ (unless one is set) and tells

@@ -13,6 +13,10 @@ void HTTPRequest::applySessionCredentials(HTTPMessage&) {
   // No credentials are kept for the session yet.
 }
 
+void HTTPRequest::prepareAuthenticationForAttempt() {
+  // Nothing is handed over between attempts yet.
+}
+
 void HTTPRequest::attemptToApplyCredentialsAndResume() {
   if (needsProxyAuthentication_) {
     attemptToApplyProxyCredentialsAndResume();

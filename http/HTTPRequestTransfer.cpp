@@ -172,6 +172,7 @@ void HTTPRequest::startRequest() {
     logName_ = logName(requestMethod_, url_);
   }
   if (isCancelled() || !transition(TransferState::kStarting)) return;
+  prepareAuthenticationForAttempt();
   // Progress reports take the class-wide progressLock, which comes before
   // a request's cancelledLock: they are made before the stream is built.
   totalBytesRead_ = 0;
