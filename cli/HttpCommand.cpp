@@ -1,7 +1,5 @@
 #include "cli/HttpCommand.h"
 
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "cli/ApplyCommand.h"
+#include "cli/HttpAccessOptions.h"
 #include "http/FormDataRequest.h"
 #include "http/HTTPRequest.h"
 
@@ -28,66 +27,9 @@ struct HttpOptions {
   bool noVerify = false;
   bool include = false;
   std::string progress = "none";
-  std::string user;
-  std::string proxy;
-  std::string proxyUser;
-  std::string pac;
-  bool noProxy = false;
-  bool keyring = false;
   std::string url;
+  HttpAccessOptions access;
 };
-
-// Reads a password from the terminal without echoing it; nothing when there
-// is no terminal to ask.
-std::optional<std::string> askPassword(const std::string& prompt) {
-  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  termios saved{};
-  bool restore = ::tcgetattr(fd, &saved) == 0;
-  if (restore) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
-  (void)!::write(fd, prompt.data(), prompt.size());
-  std::string answer;
-  char c;
-  while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
-  if (restore) ::tcsetattr(fd, TCSAFLUSH, &saved);
-  (void)!::write(fd, "\n", 1);
-  ::close(fd);
-  return answer;
-}
-
-// "user:password", or "user" and the password asked for on the terminal.
-bool splitCredentials(const std::string& option, const std::string& text, std::string& user,
-                      std::string& password) {
-  auto colon = text.find(':');
-  user = text.substr(0, colon);
-  if (colon != std::string::npos) {
-    password = text.substr(colon + 1);
-    return true;
-  }
-  auto asked = askPassword("Password for " + user + ": ");
-  if (!asked) {
-    std::fprintf(stderr, "glowsnap http: %s %s: no password given and no terminal to ask for one\n",
-                 option.c_str(), user.c_str());
-    return false;
-  }
-  password = *asked;
-  return true;
-}
-
-// "host", "host:port" or "http://host:port" (port 1080 when none is given).
-bool splitProxy(const std::string& text, std::string& host, int& port) {
-  std::string s = text.find("://") == std::string::npos ? "http://" + text : text;
-  auto proxy = URL::parse(s);
-  if (!proxy || proxy->scheme() != "http" || proxy->host().empty() || proxy->hasUser())
-    return false;
-  host = proxy->host();
-  port = proxy->port().value_or(1080);
-  return port > 0 && port <= 65535;
-}
 
 // A bar on stderr for the share of the body moved so far.
 class ProgressBar : public ProgressIndicator {
@@ -168,6 +110,10 @@ int run(const HttpOptions& o) {
     }
   }
   if (!o.method.empty()) request->setRequestMethod(o.method);
+  if (auto problem = o.access.applyTo(*request)) {
+    std::fprintf(stderr, "glowsnap http: %s\n", problem->c_str());
+    return kExitUsage;
+  }
   if (!o.output.empty()) {
     request->setDownloadDestinationPath(o.output);
     if (o.resume) {
@@ -175,43 +121,6 @@ int run(const HttpOptions& o) {
       request->setTemporaryFileDownloadPath(o.output + ".part");
     }
   }
-  if (!o.user.empty()) {
-    std::string user, password;
-    if (!splitCredentials("-u", o.user, user, password)) return kExitUsage;
-    request->setUsername(user);
-    request->setPassword(password);
-  }
-  if (!o.proxy.empty()) {
-    std::string host;
-    int port = 0;
-    if (!splitProxy(o.proxy, host, port)) {
-      std::fprintf(stderr, "glowsnap http: -x '%s': expected HOST[:PORT] or http://HOST:PORT\n",
-                   o.proxy.c_str());
-      return kExitUsage;
-    }
-    request->setProxyHost(host);
-    request->setProxyPort(port);
-  } else if (o.noProxy) {
-    // A host without a port: no proxy, and none is looked up.
-    request->setProxyHost(std::string());
-    request->setProxyPort(0);
-  }
-  if (!o.proxyUser.empty()) {
-    std::string user, password;
-    if (!splitCredentials("--proxy-user", o.proxyUser, user, password)) return kExitUsage;
-    request->setProxyUsername(user);
-    request->setProxyPassword(password);
-  }
-  if (!o.pac.empty()) {
-    auto pac = URL::parse(o.pac);
-    if (!pac || (pac->scheme() != "http" && pac->scheme() != "https" && pac->scheme() != "file")) {
-      std::fprintf(stderr, "glowsnap http: --pac '%s': expected an http, https or file URL\n",
-                   o.pac.c_str());
-      return kExitUsage;
-    }
-    request->setPACurl(pac);
-  }
-  request->setUseKeychainPersistance(o.keyring);
   request->setTimeOutSeconds(o.timeout);
   request->setValidatesSecureCertificate(!o.noVerify);
   std::unique_ptr<ProgressBar> upload, download;
@@ -229,6 +138,8 @@ int run(const HttpOptions& o) {
 
   // Named without user information: a password never reaches the terminal.
   const std::string shown = url ? url->wireString() : o.url;
+  if (auto note = request->keychainError())
+    std::fprintf(stderr, "glowsnap http: %s: %s\n", shown.c_str(), note->description.c_str());
   if (auto error = request->error()) {
     std::fprintf(stderr, "glowsnap http: %s: %s %d: %s\n", shown.c_str(), error->domain.c_str(),
                  error->code, error->description.c_str());
@@ -280,21 +191,7 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   cmd->add_flag("-i,--include", o->include, "Print the status and headers before the body");
   cmd->add_option("--progress", o->progress, "Progress display")
       ->check(CLI::IsMember({"bar", "none"}));
-  cmd->add_option("-u,--user", o->user,
-                  "Credentials USER:PASSWORD for the server (USER alone: the password is asked "
-                  "for on the terminal)");
-  cmd->add_option("-x,--proxy", o->proxy,
-                  "HTTP proxy HOST[:PORT] (default port 1080); without it the environment "
-                  "(http_proxy, https_proxy, all_proxy, no_proxy) or the desktop's settings "
-                  "decide");
-  cmd->add_flag("--no-proxy", o->noProxy, "Connect directly, whatever the system's settings say");
-  cmd->add_option("--proxy-user", o->proxyUser,
-                  "Credentials USER:PASSWORD for the proxy (USER alone: asked for)");
-  cmd->add_option("--pac", o->pac,
-                  "Proxy auto-configuration script (http, https or file URL), fetched without a "
-                  "proxy");
-  cmd->add_flag("--keyring", o->keyring,
-                "Look credentials up in the desktop's keyring and keep the ones that work there");
+  o->access.add(*cmd);
   cmd->add_option("url", o->url, "http or https URL (may hold user:password@)")->required();
   cmd->callback([o, &exitCode] { exitCode = run(*o); });
 }

@@ -16,11 +16,20 @@
 // Requests are shared objects: make them with requestWithURL(), since the
 // messages performed on the main thread keep the request alive until they
 // have run.
+//
+// The class is written in one source file per concern: HTTPRequest.cpp (the
+// request, its message, its results and their delivery),
+// HTTPRequestTransfer.cpp (the attempts, the stream events and the state
+// machine of the transfer), HTTPRequestBodies.cpp (bodies and downloads on
+// disk, compression), HTTPRequestProgress.cpp (progress indicators and the
+// class-wide bandwidth meter), HTTPRequestAuthentication.cpp (answers to
+// 401 and 407) and HTTPRequestProxies.cpp (which proxy a URL goes through).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,17 +38,24 @@
 #include <thread>
 #include <vector>
 
+#include <condition_variable>
+
 #include "http/HTTPRequestDelegate.h"
 #include "http/Operation.h"
+#include "http/SessionCredentials.h"
 #include "http/TextEncoding.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Result.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Bytes.h"
+#include "platform/net/CredentialStorage.h"
 #include "platform/net/FileOutputStream.h"
+#include "platform/net/HTTPAuthentication.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/InputStream.h"
+#include "platform/net/ProxyLookup.h"
 #include "platform/net/URL.h"
 
 namespace glowsnap {
@@ -92,9 +108,34 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setupPostBody();
 
   // --- running -----------------------------------------------------------
+  // The transfer's states. A request is kIdle until it runs. Each attempt
+  // goes kStarting (the stream is being made) → kAwaitingHead (it is open)
+  // → kReceivingBody; a redirect's head leads to kRedirectPending, after
+  // which the next attempt starts for the new URL, and a 401 or 407 head to
+  // kAuthenticating, after which a new attempt starts or the request ends.
+  // kComplete is the end, finished or failed (error() tells which). Every
+  // change goes through one transition function and is written to the
+  // transfer log when there is one.
+  enum class TransferState {
+    kIdle,
+    kStarting,
+    kAwaitingHead,
+    kReceivingBody,
+    kRedirectPending,
+    kAuthenticating,
+    kComplete,
+  };
+  static const char* transferStateName(TransferState state);
+  TransferState transferState() const { return state_.load(); }
+  // Receives one line per state change, naming the request (its method and
+  // URL, without user information) and the two states. For diagnostics;
+  // nothing is logged without one. Called on the thread that changes the
+  // state.
+  static void setTransferLog(std::function<void(const std::string&)> log);
+
   void main() override;
   void cancel() override;
-  bool isFinished() const override { return complete_.load(); }
+  bool isFinished() const override { return complete(); }
 
   // --- results -----------------------------------------------------------
   int responseStatusCode() const { return responseStatusCode_; }
@@ -126,7 +167,29 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   static std::vector<HTTPCookie> sessionCookies();
   static void setSessionCookies(std::optional<std::vector<HTTPCookie>> cookies);
   static void addSessionCookie(const HTTPCookie& cookie);
+  // Forgets the session's credentials (server and proxy) and cookies.
   static void clearSession();
+
+  // --- credentials and proxies (class-wide) ------------------------------
+  // Credentials that worked during this process, by protection space: the
+  // server's are sent again, unasked, to the same origin only; the proxy's
+  // are kept and never sent unasked.
+  static SessionCredentials& sessionCredentials();
+  static SessionCredentials& sessionProxyCredentials();
+  // The desktop keyring's default credential of a protection space (port as
+  // the URL's effective port, protocol its scheme). Saving fails, keeping
+  // nothing, where no Secret Service runs.
+  static Result<void> saveCredentials(const Credential& credential, const std::string& host,
+                                      int port, const std::string& protocol,
+                                      const std::string& realm);
+  static std::optional<Credential> savedCredentials(const std::string& host, int port,
+                                                    const std::string& protocol,
+                                                    const std::string& realm);
+  static Result<void> removeCredentials(const std::string& host, int port,
+                                        const std::string& protocol, const std::string& realm);
+  // The proxies a PAC script (http, https or file URL, fetched without a
+  // proxy) names for url; the error says why there are none.
+  static Result<std::vector<ProxyEntry>> proxiesForURL(const URL& url, const URL& pacURL);
 
   static std::optional<Bytes> compressData(const Bytes& data);
   static std::optional<Bytes> uncompressZippedData(const Bytes& data);
@@ -194,8 +257,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setTemporaryFileDownloadPath(std::optional<std::string> p) {
     temporaryFileDownloadPath_ = std::move(p);
   }
-  bool complete() const { return complete_.load(); }
-  void setComplete(bool v) { complete_.store(v); }
+  bool complete() const { return state_.load() == TransferState::kComplete; }
+  void setComplete(bool v) { transition(v ? TransferState::kComplete : TransferState::kIdle); }
   void setError(std::shared_ptr<const Error> e);
   const std::optional<std::string>& username() const { return username_; }
   void setUsername(std::optional<std::string> v) { username_ = std::move(v); }
@@ -214,6 +277,39 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   ProgressIndicator* downloadProgressDelegate() const { return downloadProgressDelegate_; }
   void setDownloadProgressDelegate(ProgressIndicator* p);
   void setRawResponseData(std::optional<Bytes> d) { rawResponseData_ = std::move(d); }
+
+  // --- authentication --------------------------------------------------------
+  // Called by a delegate (or queue) asked for credentials, from any thread,
+  // once it has set them on the request (or not): the request's thread
+  // waits until then. A delegate that cancels the request calls it too.
+  void retryWithAuthentication();
+  // The credentials of the first source that has both user and password:
+  // the URL's own, the main request's, this request's (these two for the
+  // origin the request was made for only), the keyring's (with
+  // useKeychainPersistance). Nothing without a challenge or credentials.
+  std::optional<HeaderDictionary> findCredentials();
+  std::optional<HeaderDictionary> findProxyCredentials();
+  // Applies credentials to the request message for the challenge; false
+  // when they cannot be (a Basic password over plain http to another host
+  // than this one is never sent).
+  bool applyCredentials(const HeaderDictionary& credentials);
+  bool applyProxyCredentials(const HeaderDictionary& credentials);
+  bool askDelegateForCredentials();
+  bool askDelegateForProxyCredentials();
+  void saveCredentialsToKeychain(const HeaderDictionary& credentials);
+  void saveProxyCredentialsToKeychain(const HeaderDictionary& credentials);
+  // Why the credentials that worked could not be kept in the keyring.
+  std::shared_ptr<const Error> keychainError() const;
+  const std::shared_ptr<HTTPAuthentication>& requestAuthentication() const {
+    return requestAuthentication_;
+  }
+  const std::shared_ptr<HTTPAuthentication>& proxyAuthentication() const {
+    return proxyAuthentication_;
+  }
+  const std::optional<std::string>& authenticationMethod() const { return authenticationMethod_; }
+  const std::optional<std::string>& proxyAuthenticationMethod() const {
+    return proxyAuthenticationMethod_;
+  }
   const std::optional<HTTPMessage>& request() const { return request_; }
   const std::optional<HeaderDictionary>& requestCredentials() const { return requestCredentials_; }
   int authenticationRetryCount() const { return authenticationRetryCount_; }
@@ -266,8 +362,7 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setUseHTTPVersionOne(bool v) { useHTTPVersionOne_ = v; }
   bool shouldRedirect() const { return shouldRedirect_; }
   void setShouldRedirect(bool v) { shouldRedirect_ = v; }
-  bool needsRedirect() const { return needsRedirect_; }
-  void setNeedsRedirect(bool v) { needsRedirect_ = v; }
+  bool needsRedirect() const { return state_.load() == TransferState::kRedirectPending; }
   int redirectCount() const { return redirectCount_; }
   void setRedirectCount(int v) { redirectCount_ = v; }
   bool validatesSecureCertificate() const { return validatesSecureCertificate_; }
@@ -302,6 +397,17 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
  private:
   friend void ReadStreamClientCallBack(HTTPReadStream& stream, unsigned event, void* info);
 
+  // --- the request (HTTPRequest.cpp) -------------------------------------
+  // Builds the message for url_ (cookies, user agent, encodings, range,
+  // the caller's headers) into request_; false when the request failed.
+  bool buildRequestMessage();
+  void deliverToMainThread(std::function<void(HTTPRequest&)> fn);
+  bool onOwnerThread() const;
+
+  // --- the transfer (HTTPRequestTransfer.cpp) ----------------------------
+  // The one place the state changes; false (and no change) when the change
+  // is not one the transfer makes: nothing but a new run leaves kComplete.
+  bool transition(TransferState next);
   void startRequest();
   void loadRequest();
   void handleNetworkEvent(unsigned event);
@@ -310,23 +416,96 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void handleStreamComplete();
   void handleStreamError();
   void cancelLoad();
-  void attemptToApplyCredentialsAndResume();
   void closeReadStream();
+
+  // --- bodies and files (HTTPRequestBodies.cpp) --------------------------
+  // The stream that feeds the body of an attempt, or nothing without body.
+  std::shared_ptr<InputStream> makePostBodyReadStream();
   std::shared_ptr<const Error> removePostDataFile();
   std::shared_ptr<const Error> removeTemporaryDownloadFile();
   std::shared_ptr<const Error> finishDownloadFile();
   bool openDownloadStream();
+  // Writes received body bytes to the download; on failure the request
+  // fails (code 8).
+  void writeDownloadedBytes(const std::uint8_t* bytes, std::size_t count);
+  // Tear-down: the download stream is closed and, unless downloads may
+  // resume, its temporary file removed.
+  void discardDownloadFile();
   void removeBodyFilesQuietly();
+  // A 303 answer: the body, wherever it is, is no longer sent.
   void forgetBody();
+
+  // --- progress and bandwidth (HTTPRequestProgress.cpp) ------------------
   void updateProgressIndicators();
   void updateUploadProgress();
   void updateDownloadProgress();
   void resetUploadProgress(std::uint64_t value);
   void resetDownloadProgress(std::uint64_t value);
   void removeUploadProgressSoFar();
-  void deliverToMainThread(std::function<void(HTTPRequest&)> fn);
-  bool onOwnerThread() const;
 
+  // --- authentication (HTTPRequestAuthentication.cpp) --------------------
+  // A 401 (or, with needsProxyAuthentication, a 407) head has ended the
+  // attempt's reading: answer the challenge with a new attempt
+  // (startRequest) or end the request through failWithError.
+  void attemptToApplyCredentialsAndResume();
+  void attemptToApplyProxyCredentialsAndResume();
+  // Credentials the session keeps, applied to a new message before anything
+  // is sent (when useSessionPersistance is set).
+  void applySessionCredentials(HTTPMessage& message);
+  // Every attempt begins here, before its stream is made (a delegate asked
+  // for credentials answers the attempt that asked).
+  void prepareAuthenticationForAttempt();
+  // The status of a response head: credentials applied to the attempt that
+  // got past the challenge are kept (session, keyring).
+  void responseStatusReceived(int status);
+  // A redirect to another origin leaves the old one's challenge behind.
+  void authenticationRedirected(const URL& previous);
+
+  // A condition lock: the delegate hand-off waits on it.
+  class ConditionLock {
+   public:
+    // Waits until the condition holds; on the main thread its RunLoop is
+    // served meanwhile (serveMainLoop), so that a delegate may answer from
+    // the main thread later.
+    void lockWhenCondition(int condition, bool serveMainLoop);
+    void unlockWithCondition(int condition);
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int condition_ = 1;
+  };
+  std::shared_ptr<ConditionLock> authenticationLock();
+
+  // The fields of one side of a challenge (the server's or the proxy's).
+  struct ChallengeSide {
+    bool proxy;
+    std::shared_ptr<HTTPAuthentication>& authentication;
+    std::optional<std::string>& method;
+    std::optional<std::string>& realm;
+    std::optional<HeaderDictionary>& credentials;
+    int& retryCount;
+    std::optional<std::string>& domain;
+    const char* applyFailure;
+  };
+  ChallengeSide side(bool proxy);
+  ProtectionSpace protectionSpace(bool proxy, const std::string& realm) const;
+  void answerChallenge(bool proxy);
+  std::optional<HeaderDictionary> findCredentials(bool proxy);
+  bool applyCredentials(const HeaderDictionary& credentials, bool proxy);
+  bool askDelegateForCredentials(bool proxy);
+  void keepCredentials(bool proxy);
+  void saveToKeychain(const HeaderDictionary& credentials, bool proxy);
+  std::shared_ptr<const Error> applyFailure(const char* text) const;
+
+  // --- proxies (HTTPRequestProxies.cpp) ----------------------------------
+  // Chooses the proxy of the attempt for url_ (unless one is set) and tells
+  // the stream; the failure (code 6) when no proxy information can be had.
+  std::shared_ptr<const Error> applyProxySettings(HTTPReadStream& stream);
+  // The request now goes to url_, redirected from previous.
+  void proxyRedirected(const URL& previous);
+
+  // --- state ---------------------------------------------------------------
   std::optional<URL> url_;
   HTTPRequestDelegate* delegate_ = nullptr;
   HTTPRequestQueue* queue_ = nullptr;
@@ -351,7 +530,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::optional<std::string> downloadDestinationPath_;
   std::optional<std::string> temporaryFileDownloadPath_;
   std::unique_ptr<FileOutputStream> fileDownloadOutputStream_;
-  std::atomic<bool> complete_{false};
+  std::atomic<TransferState> state_{TransferState::kIdle};
+  std::mutex stateMutex_;
   std::shared_ptr<const Error> error_;
   std::optional<std::string> username_, password_, domain_;
   std::optional<std::string> proxyUsername_, proxyPassword_, proxyDomain_;
@@ -362,12 +542,23 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::shared_ptr<HTTPReadStream> readStream_;
   std::optional<HeaderDictionary> requestCredentials_;
   int authenticationRetryCount_ = 0;
-  std::optional<std::string> authenticationMethod_;
   std::optional<std::string> authenticationRealm_;
   bool needsProxyAuthentication_ = false;
   std::optional<HeaderDictionary> proxyCredentials_;
+  std::shared_ptr<HTTPAuthentication> requestAuthentication_, proxyAuthentication_;
+  std::optional<std::string> authenticationMethod_, proxyAuthenticationMethod_;
+  // Applied to the current attempt, kept once it gets past the challenge.
+  std::optional<HeaderDictionary> pendingCredentials_, pendingProxyCredentials_;
+  // The URL the request was made for: its own credentials answer only there.
+  std::optional<URL> credentialsOrigin_;
+  bool cleartextRefused_ = false;
+  std::shared_ptr<const Error> keychainError_;
+  std::mutex authenticationLockMutex_;
+  std::shared_ptr<ConditionLock> authenticationLock_;
+  // proxyHost_ and proxyPort_ came from a look-up, not from the caller.
+  bool proxyLookedUp_ = false;
   int proxyAuthenticationRetryCount_ = 0;
-  std::optional<std::string> proxyAuthenticationMethod_, proxyAuthenticationRealm_;
+  std::optional<std::string> proxyAuthenticationRealm_;
   int responseStatusCode_ = 0;
   std::uint64_t contentLength_ = 0;
   std::uint64_t partialDownloadSize_ = 0;
@@ -393,16 +584,17 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::map<std::string, std::string> userInfo_;
   bool useHTTPVersionOne_ = false;
   bool shouldRedirect_ = false;
-  bool needsRedirect_ = false;
   int redirectCount_ = 0;
   bool validatesSecureCertificate_ = false;
   std::optional<std::string> proxyHost_;
   int proxyPort_ = 0;
   std::optional<URL> PACurl_;
+  // The request as the transfer log names it (guarded by stateMutex_).
+  std::string logName_;
 
   // Guards the first-failure rule against a cancel from another thread.
   mutable std::mutex failureMutex_;
-  // The thread and loop of the running transfer, so that a cancel from
+  // The thread and loop of the running request, so that a cancel from
   // elsewhere only wakes the loop and leaves the tear-down to its thread.
   std::mutex ownerMutex_;
   RunLoop* ownerLoop_ = nullptr;
