@@ -98,7 +98,6 @@ Result<void> HTTPRequest::removeCredentials(const std::string& host, int port,
 
 void HTTPRequest::applySessionCredentials(HTTPMessage& message) {
   if (!useSessionPersistance_ || !url_) return;
-  if (!credentialsOrigin_) credentialsOrigin_ = *url_;
   auto entry = session().server.forURL(*url_);
   if (!entry || !entry->authentication) return;
   if (!entry->authentication->applyCredentials(message, entry->credentials))
@@ -106,6 +105,8 @@ void HTTPRequest::applySessionCredentials(HTTPMessage& message) {
 }
 
 void HTTPRequest::prepareAuthenticationForAttempt() {
+  // The first attempt's URL is the one the request was made for.
+  if (!credentialsOrigin_ && url_) credentialsOrigin_ = *url_;
   std::lock_guard guard(authenticationLockMutex_);
   authenticationLock_ = std::make_shared<ConditionLock>();
 }

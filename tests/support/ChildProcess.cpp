@@ -102,6 +102,12 @@ ChildProcess::~ChildProcess() {
   wait(std::chrono::seconds(5));
 }
 
+bool ChildProcess::listens(ChildProcess* child, int port, std::chrono::milliseconds deadline) {
+  return child &&
+         waitUntil([&] { return !child->running() || loopbackPortAccepts(port); }, deadline) &&
+         child->running();
+}
+
 std::string ChildProcess::logText() const {
   std::ifstream in(log_);
   return std::string(std::istreambuf_iterator<char>(in), {});

@@ -39,6 +39,9 @@ class ChildProcess {
   std::optional<int> wait(std::chrono::milliseconds deadline);
   const std::filesystem::path& log() const { return log_; }
   std::string logText() const;
+  // Whether child is running and listening on port of 127.0.0.1 by the
+  // deadline.
+  static bool listens(ChildProcess* child, int port, std::chrono::milliseconds deadline);
 
  private:
   ChildProcess() = default;

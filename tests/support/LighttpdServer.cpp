@@ -53,10 +53,7 @@ std::unique_ptr<LighttpdServer> LighttpdServer::start(std::string* why) {
   s->process_ =
       ChildProcess::start({lighttpd->string(), "-D", "-f", (s->root_ / "lighttpd.conf").string()},
                           {}, "", s->root_ / "lighttpd.out");
-  if (!s->process_ ||
-      !waitUntil([&] { return !s->process_->running() || loopbackPortAccepts(s->port_); },
-                 std::chrono::seconds(15)) ||
-      !s->process_->running()) {
+  if (!ChildProcess::listens(s->process_.get(), s->port_, std::chrono::seconds(15))) {
     *why = "lighttpd did not start: " + (s->process_ ? s->process_->logText() : "") + s->errorLog();
     return nullptr;
   }

@@ -132,10 +132,7 @@ std::unique_ptr<SquidProxy> SquidProxy::start(const Options& o, std::string* why
   p->process_ =
       ChildProcess::start({squid->string(), "-N", "-f", (p->root_ / "squid.conf").string()}, {}, "",
                           p->root_ / "squid.out");
-  if (!p->process_ ||
-      !waitUntil([&] { return !p->process_->running() || loopbackPortAccepts(p->port_); },
-                 std::chrono::seconds(20)) ||
-      !p->process_->running()) {
+  if (!ChildProcess::listens(p->process_.get(), p->port_, std::chrono::seconds(20))) {
     std::ifstream log(p->root_ / "cache.log");
     std::string text(std::istreambuf_iterator<char>(log), {});
     *why = "squid did not start: " + (p->process_ ? p->process_->logText() : "") + text;
