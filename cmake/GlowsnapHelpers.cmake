@@ -44,6 +44,9 @@ function(glowsnap_add_test)
     list(APPEND environment
          "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:fast_unwind_on_malloc=0")
   endif()
+  if(GLOWSNAP_TSAN)
+    list(APPEND environment "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+  endif()
   gtest_discover_tests(${ARG_NAME}
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "${environment}" LABELS "${ARG_LABELS}" TIMEOUT 300)

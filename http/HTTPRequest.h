@@ -499,8 +499,11 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::shared_ptr<const Error> applyFailure(const char* text) const;
 
   // --- proxies (HTTPRequestProxies.cpp) ----------------------------------
-  // Chooses the proxy of the attempt for url_ (unless one is set) and tells
-  // the stream; the failure (code 6) when no proxy information can be had.
+  // Chooses the proxy of the attempt for url_ (unless one is set); the
+  // failure (code 6) when no proxy information can be had. Called before
+  // the attempt takes cancelledLock.
+  std::shared_ptr<const Error> chooseProxy();
+  // Tells the stream the chosen proxy; nothing can fail here any more.
   std::shared_ptr<const Error> applyProxySettings(HTTPReadStream& stream);
   // The request now goes to url_, redirected from previous.
   void proxyRedirected(const URL& previous);

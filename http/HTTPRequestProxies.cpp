@@ -61,7 +61,7 @@ Result<std::vector<ProxyEntry>> HTTPRequest::proxiesForURL(const URL& url, const
   return ProxyAutoConfiguration::proxiesForURL(script, url);
 }
 
-std::shared_ptr<const Error> HTTPRequest::applyProxySettings(HTTPReadStream& stream) {
+std::shared_ptr<const Error> HTTPRequest::chooseProxy() {
   if (!proxyHost_ && proxyPort_ == 0) {
     std::optional<std::vector<ProxyEntry>> list;
     std::shared_ptr<const Error> cause;
@@ -92,6 +92,10 @@ std::shared_ptr<const Error> HTTPRequest::applyProxySettings(HTTPReadStream& str
       proxyLookedUp_ = true;
     }
   }
+  return nullptr;
+}
+
+std::shared_ptr<const Error> HTTPRequest::applyProxySettings(HTTPReadStream& stream) {
   if (proxyHost_ && !proxyHost_->empty() && proxyPort_ != 0)
     stream.setHTTPProxy(*proxyHost_, proxyPort_);
   return nullptr;

@@ -183,6 +183,9 @@ void HTTPRequest::startRequest() {
     contentLength_ = 0;
     resetDownloadProgress(0);
   }
+  // Choosing the proxy may run a request of its own (a PAC script), which
+  // takes progressLock: not under cancelledLock.
+  std::shared_ptr<const Error> proxyFailure = chooseProxy();
   {
     std::unique_lock lock(cancelledLock_);
     if (isCancelled()) return;
@@ -199,7 +202,7 @@ void HTTPRequest::startRequest() {
       failure = makeError(kInternalErrorWhileBuildingRequestType, "Unable to create read stream");
     } else {
       if (!validatesSecureCertificate_) stream->setValidatesCertificateChain(false);
-      failure = applyProxySettings(*stream);
+      failure = proxyFailure ? proxyFailure : applyProxySettings(*stream);
     }
     if (!failure) {
       if (!stream->setClient(kStreamEvents, &ReadStreamClientCallBack, this)) {

@@ -285,6 +285,46 @@ INSTANTIATE_TEST_SUITE_P(Schemes, ProxyAuthentication,
                                            ProxyCase{SquidProxy::Scheme::NTLM, "NTLM"}),
                          [](const auto& info) { return std::string(info.param.method); });
 
+// Answers a proxy's challenge the way a dialog would.
+class ProxyDelegate : public HTTPRequestDelegate {
+ public:
+  bool respondsToSelector(const Selector& s) const override {
+    return s == "proxyAuthorizationNeededForRequest:";
+  }
+  void performSelector(const Selector&, HTTPRequest& r) override {
+    ++asked;
+    r.setProxyUsername("squiduser");
+    r.setProxyPassword("squid password");
+    r.retryWithAuthentication();
+  }
+  std::atomic<int> asked{0};
+};
+
+TEST(ProxyDelegate, IsAskedForTheProxysCredentialsOnTheMainThread) {
+  if (!findProgram("squid")) GTEST_SKIP() << "squid is not installed";
+  LoopbackServer origin([](const RawRequest&, ServerConnection& c) {
+    c.respond(200, "through", {{"Connection", "close"}});
+    c.close();
+  });
+  std::string why;
+  SquidProxy::Options o;
+  o.scheme = SquidProxy::Scheme::Digest;
+  auto squid = SquidProxy::start(o, &why);
+  ASSERT_TRUE(squid) << why;
+  ProxyDelegate delegate;
+  auto request = requestFor(origin.url("/"));
+  request->setProxyHost("127.0.0.1");
+  request->setProxyPort(squid->port());
+  request->setDelegate(&delegate);
+  std::thread worker([&] { request->start(); });
+  runMainLoopUntil([&] { return request->isFinished(); });
+  worker.join();
+  ASSERT_EQ(request->error(), nullptr) << request->error()->description;
+  EXPECT_EQ(request->responseString(), "through");
+  EXPECT_EQ(delegate.asked, 1);
+  EXPECT_EQ(request->proxyAuthenticationRetryCount(), 1);
+}
+
 TEST(ServerNTLM, SquidAsAServerAsksWith401AndTheEngineAnswers) {
   if (!findProgram("squid")) GTEST_SKIP() << "squid is not installed";
   LoopbackServer origin([](const RawRequest&, ServerConnection& c) {
