@@ -83,6 +83,8 @@ void GlowsnapAppDelegate::applicationDidFinishLaunching() {
   m_window->activateWindow();
   m_window->raise();
   m_screenView->setFocus(Qt::ActiveWindowFocusReason);
+  // The keyboard starts on the screen itself (Tab goes on to its buttons).
+  v->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 bool GlowsnapAppDelegate::openFile(const std::filesystem::path& path) {

@@ -646,7 +646,7 @@ bool GlowsnapViewController::handleKeyEvent(QKeyEvent* event) {
     default:  // Return, Enter
       if (s == ScreenState::Main) {
         // The focused button, as in a dialog; otherwise Apply.
-        auto* focused = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        auto* focused = qobject_cast<QAbstractButton*>(m_view->window()->focusWidget());
         const bool ownButton = focused && focused->isEnabled() && focused->isVisible() &&
                                std::any_of(m_controls.begin(), m_controls.end(),
                                            [focused](const auto& c) { return c.first == focused; });

@@ -177,13 +177,22 @@ void Animation::commitAnimations() {
     b.didStop();
     return;
   }
-  // Every animation deletes itself when it stops, however it stops.
+  // Each animation counts once, when it stops (finished, replaced or its
+  // view gone) or, failing that, when it is destroyed.
   auto pending = std::make_shared<std::size_t>(started.size());
   auto didStop = std::make_shared<std::function<void()>>(std::move(b.didStop));
   for (QAbstractAnimation* a : started) {
-    QObject::connect(a, &QObject::destroyed, [pending, didStop] {
+    auto counted = std::make_shared<bool>(false);
+    auto ended = [pending, didStop, counted] {
+      if (*counted) return;
+      *counted = true;
       if (--*pending == 0 && *didStop) (*didStop)();
-    });
+    };
+    QObject::connect(a, &QAbstractAnimation::stateChanged,
+                     [ended](QAbstractAnimation::State now, QAbstractAnimation::State) {
+                       if (now == QAbstractAnimation::Stopped) ended();
+                     });
+    QObject::connect(a, &QObject::destroyed, ended);
   }
 }
 

@@ -43,6 +43,14 @@ void ImagePicker::setDirectory(const std::filesystem::path& dir) { lastDirectory
 
 ImagePicker::~ImagePicker() { dismiss(); }
 
+bool ImagePicker::supportsCamera() {
+#ifdef GLOWSNAP_HAVE_MULTIMEDIA
+  return true;
+#else
+  return false;
+#endif
+}
+
 bool ImagePicker::isSourceTypeAvailable(SourceType source) {
   switch (source) {
     case PhotoLibrary:

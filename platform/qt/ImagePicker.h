@@ -55,6 +55,8 @@ class ImagePicker {
   ImagePicker& operator=(const ImagePicker&) = delete;
 
   static bool isSourceTypeAvailable(SourceType source);
+  // Whether this build can use a camera at all (Qt Multimedia).
+  static bool supportsCamera();
 
   SourceType sourceType() const { return source_; }
   void setSourceType(SourceType source) { source_ = source; }

@@ -27,7 +27,7 @@ Panel::Panel(QWidget* host, Style style, const QString& title, const QString& me
       cancelIndex_(cancelIndex),
       defaultIndex_(defaultIndex >= 0 && defaultIndex < buttons.size() ? defaultIndex : -1),
       clicked_(std::move(clicked)),
-      previousFocus_(QApplication::focusWidget()) {
+      previousFocus_(host ? host->window()->focusWidget() : QApplication::focusWidget()) {
   setFocusPolicy(Qt::StrongFocus);
   box_ = new QWidget(this);
   box_->setObjectName(style == Style::Alert ? "alertBox" : "sheetBox");
@@ -135,7 +135,7 @@ void Panel::keyPressEvent(QKeyEvent* event) {
       break;
     case Qt::Key_Return:
     case Qt::Key_Enter: {
-      const int focused = static_cast<int>(buttons_.indexOf(QApplication::focusWidget()));
+      const int focused = static_cast<int>(buttons_.indexOf(window()->focusWidget()));
       press(focused >= 0 ? focused
                          : (defaultIndex_ >= 0 ? defaultIndex_ : (buttons_.size() == 1 ? 0 : -1)));
       break;
@@ -158,7 +158,7 @@ void Panel::keyReleaseEvent(QKeyEvent* event) { event->accept(); }
 bool Panel::focusNextPrevChild(bool next) {
   if (buttons_.isEmpty()) return true;
   const qsizetype n = buttons_.size();
-  const qsizetype at = buttons_.indexOf(QApplication::focusWidget());
+  const qsizetype at = buttons_.indexOf(window()->focusWidget());
   const qsizetype to = at < 0 ? (next ? 0 : n - 1) : (at + (next ? 1 : n - 1)) % n;
   buttons_[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
   return true;

@@ -4,6 +4,7 @@
 #include <QGraphicsScene>
 #include <QResizeEvent>
 #include <algorithm>
+#include <cmath>
 
 namespace glowsnap {
 
@@ -38,7 +39,10 @@ ScreenView::~ScreenView() = default;
 double ScreenView::scale() const { return transform().m11(); }
 
 QRect ScreenView::screenRect() const {
-  return mapFromScene(proxy_->sceneBoundingRect()).boundingRect();
+  const QRectF r = proxy_->sceneBoundingRect();
+  const double s = scale();
+  return QRect(mapFromScene(r.topLeft()), QSize(static_cast<int>(std::lround(r.width() * s)),
+                                                static_cast<int>(std::lround(r.height() * s))));
 }
 
 void ScreenView::fit() {
