@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QTest>
 #include <QToolButton>
+#include <cctype>
 
 #include "app/AboutView.h"
 #include "engine/PostProcess.h"
@@ -23,50 +24,27 @@ namespace {
 
 using S = GlowsnapViewController::ScreenState;
 
-// Where the controller is put before a control is tried.
-enum class Where {
-  Main,
-  FilterList,
-  Options,
-  Result,
-  Help,
-  Running,  // the main screen during a run
-  Opening,  // the main screen while a photo is read
-  Saving,   // the result screen while the album is written
-  ToFilterList,
-  FromFilterList,
-  ToOptions,
-  FromOptions,
-  ToResult,
-  FromResult,
-  ToHelp,
-  FromHelp,
+// Where the controller is put before a control is tried: a screen state,
+// and on a screen at rest, possibly something the user waits for.
+enum class Wait { Nothing, Run, Photo, Save };
+struct Where {
+  S state;
+  Wait wait = Wait::Nothing;
 };
 
-const char* name(Where w) {
-  static const char* names[] = {"Main",         "FilterList",     "Options",   "Result",
-                                "Help",         "Running",        "Opening",   "Saving",
-                                "ToFilterList", "FromFilterList", "ToOptions", "FromOptions",
-                                "ToResult",     "FromResult",     "ToHelp",    "FromHelp"};
-  return names[static_cast<int>(w)];
+std::string name(Where w) {
+  std::string n = GlowsnapViewController::screenStateName(w.state);
+  n += w.wait == Wait::Run     ? ", running"
+       : w.wait == Wait::Photo ? ", opening a photo"
+       : w.wait == Wait::Save  ? ", saving"
+                               : "";
+  return n;
 }
 
 // The screen at rest whose controls may act there, if any.
 std::optional<S> activeScreen(Where w) {
-  switch (w) {
-    case Where::Main:
-      return S::Main;
-    case Where::FilterList:
-      return S::FilterList;
-    case Where::Options:
-      return S::Options;
-    case Where::Result:
-      return S::Result;
-    case Where::Help:
-      return S::Help;
-    default:
-      return std::nullopt;  // waiting, or moving
-  }
+  if (!GlowsnapViewController::isResting(w.state) || w.wait != Wait::Nothing) return std::nullopt;
+  return w.state;
 }
 
 // What the user could notice of a control's effect.
@@ -107,65 +85,69 @@ class States : public ControllerTest, public ::testing::WithParamInterface<Where
       Animation::setEnabled(true);
       move();
     };
-    switch (w) {
-      case Where::Main:
+    switch (w.state) {
+      case S::Main:
         break;
-      case Where::FilterList:
+      case S::FilterList:
         vc.on_btn_select_pp();
         break;
-      case Where::Options:
+      case S::Options:
         vc.on_btn_options();
         break;
-      case Where::Result:
+      case S::Result:
         runToEnd();
         break;
-      case Where::Help:
+      case S::Help:
         vc.on_btn_help();
         break;
-      case Where::Running:
-        // The run's notifications wait for Qt's loop, which no click turns.
-        vc.on_btn_do_pp();
-        EXPECT_TRUE(vc.isRunInProgress());
-        break;
-      case Where::Opening:
-        vc.didFinishPickingImage(nullptr, photoLikeImage(50, 50), {});
-        EXPECT_TRUE(vc.isLoadingPhoto());
-        break;
-      case Where::Saving:
-        runToEnd();
-        vc.write_to_saved_photos();
-        EXPECT_TRUE(vc.isSaving());
-        break;
       // Animated moves last until Qt's loop has run them: a click does not.
-      case Where::ToFilterList:
+      case S::ToFilterList:
         animated([&] { vc.on_btn_select_pp(); });
         break;
-      case Where::FromFilterList:
+      case S::FromFilterList:
         vc.on_btn_select_pp();
         animated([&] { vc.on_btn_select_pp_back(); });
         break;
-      case Where::ToOptions:
+      case S::ToOptions:
         animated([&] { vc.on_btn_options(); });
         break;
-      case Where::FromOptions:
+      case S::FromOptions:
         vc.on_btn_options();
         animated([&] { vc.on_btn_back_from_options(); });
         break;
-      case Where::ToResult:
+      case S::ToResult:
         animated([&] { vc.on_btn_show_image(); });
         break;
-      case Where::FromResult:
+      case S::FromResult:
         vc.on_btn_show_image();
         animated([&] { vc.on_btn_back_from_result(); });
         break;
-      case Where::ToHelp:
+      case S::ToHelp:
         animated([&] { vc.on_btn_help(); });
         break;
-      case Where::FromHelp:
+      case S::FromHelp:
         vc.on_btn_help();
         animated([&] { vc.go_to_screen(S::Main); });
         break;
     }
+    // What the user waits for ends only when Qt's loop hands it over.
+    switch (w.wait) {
+      case Wait::Nothing:
+        break;
+      case Wait::Run:
+        vc.on_btn_do_pp();
+        EXPECT_TRUE(vc.isRunInProgress());
+        break;
+      case Wait::Photo:
+        vc.didFinishPickingImage(nullptr, photoLikeImage(50, 50), {});
+        EXPECT_TRUE(vc.isLoadingPhoto());
+        break;
+      case Wait::Save:
+        vc.write_to_saved_photos();
+        EXPECT_TRUE(vc.isSaving());
+        break;
+    }
+    EXPECT_EQ(vc.screenState(), w.state);
     return vc;
   }
 
@@ -243,7 +225,7 @@ TEST_P(States, EveryControlActsOnlyOnItsOwnScreenAtRest) {
     GlowsnapViewController& vc = enter(where);
     const Control c = controlsOf(vc)[i];
     const bool acts = active && c.screen == *active;
-    SCOPED_TRACE(std::string(name(where)) + ", " + c.label);
+    SCOPED_TRACE(name(where) + ", " + c.label);
     // What a user can reach: on a screen at rest exactly its own controls
     // are enabled and shown; during a move the mouse reaches nothing.
     if (vc.isMoving()) {
@@ -274,16 +256,16 @@ TEST_P(States, EveryControlActsOnlyOnItsOwnScreenAtRest) {
 // The keys that act on each screen at rest; none acts while the user waits
 // or a move runs.
 std::set<std::string> keysActingIn(Where w) {
-  switch (w) {
-    case Where::Main:
+  switch (activeScreen(w).value_or(S::ToHelp)) {
+    case S::Main:
       return {"Return", "F1", "Ctrl+O", "Ctrl+Z"};
-    case Where::FilterList:
+    case S::FilterList:
       return {"Return", "Escape", "F1", "Ctrl+O", "Down"};
-    case Where::Options:
+    case S::Options:
       return {"Escape", "F1", "Ctrl+O"};
-    case Where::Result:
+    case S::Result:
       return {"Escape", "F1", "Ctrl+O", "Ctrl+S", "Ctrl+C", "B"};
-    case Where::Help:
+    case S::Help:
       return {"Escape", "Ctrl+O"};
     default:
       return {};
@@ -306,7 +288,7 @@ TEST_P(States, EveryKeyActsOnlyWhereItBelongs) {
       {"Down", Qt::Key_Down, Qt::NoModifier}};
   for (const Key& k : keys) {
     GlowsnapViewController& vc = enter(where);
-    SCOPED_TRACE(std::string(name(where)) + ", " + k.label);
+    SCOPED_TRACE(name(where) + ", " + k.label);
     const Snapshot before = snapshot();
     QTest::keyPress(vc.view(), k.key, k.mods);
     const Snapshot after = snapshot();
@@ -315,13 +297,22 @@ TEST_P(States, EveryKeyActsOnlyWhereItBelongs) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Everywhere, States,
-    ::testing::Values(Where::Main, Where::FilterList, Where::Options, Where::Result, Where::Help,
-                      Where::Running, Where::Opening, Where::Saving, Where::ToFilterList,
-                      Where::FromFilterList, Where::ToOptions, Where::FromOptions, Where::ToResult,
-                      Where::FromResult, Where::ToHelp, Where::FromHelp),
-    [](const ::testing::TestParamInfo<Where>& info) { return std::string(name(info.param)); });
+std::vector<Where> everywhere() {
+  std::vector<Where> out;
+  for (int i = 0; i < GlowsnapViewController::kScreenStateCount; ++i)
+    out.push_back({static_cast<S>(i)});
+  out.push_back({S::Main, Wait::Run});
+  out.push_back({S::Main, Wait::Photo});
+  out.push_back({S::Result, Wait::Save});
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Everywhere, States, ::testing::ValuesIn(everywhere()),
+                         [](const ::testing::TestParamInfo<Where>& info) {
+                           std::string n = name(info.param);
+                           std::erase_if(n, [](char c) { return !std::isalnum(c); });
+                           return n;
+                         });
 
 TEST(ScreenStates, EveryStateHasItsName) {
   std::set<std::string> names;
