@@ -104,6 +104,30 @@ std::string MGRequest::description() const {
   return "<MGRequest " + (_method ? *_method : _url) + ">";
 }
 
+std::optional<MGParams> MGRequest::callParams(const MGSession& session, const std::string& method,
+                                              const MGParams& params) {
+  MGParams out = params;
+  out["method"] = method;
+  out["api_key"] = session.apiKey();
+  out["v"] = std::string(kAPIVersion);
+  out["format"] = std::string(kAPIFormat);
+  if (!isSessionlessMethod(method)) {
+    // Without a session key the service answers with its own error; a
+    // missing value is never sent as if it were one.
+    if (session.sessionKey()) out["session_key"] = *session.sessionKey();
+    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                     .count();
+    char callId[64];
+    std::snprintf(callId, sizeof callId, "%.0f", now);
+    out["call_id"] = std::string(callId);
+    if (session.sessionSecret()) out["ss"] = std::string("1");
+  }
+  auto sig = generateSig(&session, method, out);
+  if (!sig) return std::nullopt;
+  out["sig"] = *sig;
+  return out;
+}
+
 void MGRequest::call(const std::string& method, const MGParams& params) {
   if (_sent) return;
   _sent = true;
@@ -115,27 +139,12 @@ void MGRequest::call(const std::string& method, const MGParams& params) {
     return;
   }
   _url = session->apiURL();
-  _params["method"] = method;
-  _params["api_key"] = session->apiKey();
-  _params["v"] = std::string(kAPIVersion);
-  _params["format"] = std::string(kAPIFormat);
-  if (!isSessionlessMethod(method)) {
-    // Without a session key the service answers with its own error; a
-    // missing value is never sent as if it were one.
-    if (session->sessionKey()) _params["session_key"] = *session->sessionKey();
-    double now =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    char callId[64];
-    std::snprintf(callId, sizeof callId, "%.0f", now);
-    _params["call_id"] = std::string(callId);
-    if (session->sessionSecret()) _params["ss"] = std::string("1");
-  }
-  auto sig = generateSig();
-  if (!sig) {
+  auto signedParams = callParams(*session, method, params);
+  if (!signedParams) {
     failSoon(clientError(kMGSigningError, description() + ": the call cannot be signed (no MD5)"));
     return;
   }
-  _params["sig"] = *sig;
+  _params = std::move(*signedParams);
   session->send(shared_from_this());
 }
 
@@ -167,23 +176,31 @@ std::optional<std::string> MGRequest::signatureOf(
 }
 
 std::optional<std::string> MGRequest::generateSig() const {
+  auto session = _session.lock();
+  return generateSig(session.get(), _method, _params);
+}
+
+std::optional<std::string> MGRequest::generateSig(const MGSession* session,
+                                                  const std::optional<std::string>& method,
+                                                  const MGParams& params) {
   std::vector<std::pair<std::string, std::string>> text;
-  for (const auto& [name, value] : _params)
+  for (const auto& [name, value] : params)
     if (const auto* s = std::get_if<std::string>(&value)) text.emplace_back(name, *s);
   std::string secret;
-  if (auto session = _session.lock()) {
-    if (_method && isSessionlessMethod(*_method)) {
+  if (session) {
+    if (method && isSessionlessMethod(*method))
       secret = session->apiSecret().value_or("");
-    } else if (session->sessionSecret()) {
+    else if (session->sessionSecret())
       secret = *session->sessionSecret();
-    } else {
+    else
       secret = session->apiSecret().value_or("");
-    }
   }
   return signatureOf(text, secret);
 }
 
-Result<Bytes> MGRequest::generatePostBody() const {
+Result<Bytes> MGRequest::generatePostBody() const { return postBody(_params, description()); }
+
+Result<Bytes> MGRequest::postBody(const MGParams& params, const std::string& what) {
   const std::string boundary = kStringBoundary;
   const std::string delimiter = std::string(kCRLF) + "--" + boundary;
   std::string head = "--" + boundary + kCRLF;
@@ -191,32 +208,32 @@ Result<Bytes> MGRequest::generatePostBody() const {
   auto append = [&body](const std::string& text) {
     body.insert(body.end(), text.begin(), text.end());
   };
-  for (const auto& [name, value] : _params) {
+  for (const auto& [name, value] : params) {
     const auto* text = std::get_if<std::string>(&value);
     if (!text) continue;
     if (name.find_first_of("\"\r\n") != std::string::npos)
       return clientError(kMGInvalidParameterError,
-                         description() + ": the parameter name \"" + name + "\" cannot be sent");
+                         what + ": the parameter name \"" + name + "\" cannot be sent");
     // The boundary is fixed; a value holding its delimiter line would be
     // read as a part of its own.
     if (text->find(delimiter) != std::string::npos)
       return clientError(kMGInvalidParameterError,
-                         description() + ": the value of \"" + name +
+                         what + ": the value of \"" + name +
                              "\" holds the form's boundary line and cannot be sent");
     append("Content-Disposition: form-data; name=\"" + name + "\"" + kCRLF + kCRLF);
     append(*text);
     append(delimiter + kCRLF);
   }
-  for (const auto& [name, value] : _params) {
+  for (const auto& [name, value] : params) {
     const auto* image = std::get_if<ImageRef>(&value);
     if (!image) continue;
     if (!*image)
       return clientError(kMGImageEncodingError,
-                         description() + ": the image of \"" + name + "\" is missing");
+                         what + ": the image of \"" + name + "\" is missing");
     auto jpeg = imageio::encodeJpeg(**image, kJPEGQuality);
     if (!jpeg)
       return clientError(kMGImageEncodingError,
-                         description() + ": the image of \"" + name +
+                         what + ": the image of \"" + name +
                              "\" cannot be encoded: " + jpeg.error().description);
     append(std::string("Content-Disposition: form-data; filename=\"photo\"") + kCRLF);
     append(std::string("Content-Type: image/jpeg") + kCRLF + kCRLF);

@@ -99,6 +99,9 @@ class MGRequest : public URLConnectionDelegate, public std::enable_shared_from_t
   // The signature of the parameters so far, or nothing when no digest is
   // available.
   std::optional<std::string> generateSig() const;
+  static std::optional<std::string> generateSig(const MGSession* session,
+                                                const std::optional<std::string>& method,
+                                                const MGParams& params);
   // The signature rule, shared with the service that checks it: names in
   // case-insensitive order (ties in byte order), "name=value" for each text
   // parameter with nothing between, then the secret; the MD5 digest of
@@ -106,9 +109,17 @@ class MGRequest : public URLConnectionDelegate, public std::enable_shared_from_t
   static std::optional<std::string> signatureOf(
       const std::vector<std::pair<std::string, std::string>>& textParams,
       const std::string& secret);
-  // The POST body: the multipart layout peers expect (its boundary, no
-  // closing delimiter after the last part), images as JPEG at 0.75.
+  // The POST body of this request (see postBody).
   Result<Bytes> generatePostBody() const;
+  // The multipart layout peers expect: its fixed boundary, text parts
+  // first, then each image as a JPEG part at quality 0.75 with the file
+  // name "photo" and no name, and no closing delimiter after the last part.
+  // An error names the parameter that cannot be sent.
+  static Result<Bytes> postBody(const MGParams& params, const std::string& what = "MGRequest");
+  // What call() sends for method on session: the caller's parameters, the
+  // standard ones and the signature. Nothing when no digest is available.
+  static std::optional<MGParams> callParams(const MGSession& session, const std::string& method,
+                                            const MGParams& params);
   // An answer read into values; an "error_response" becomes an Error of
   // domain host with the answer's code and message.
   static Result<MGValue> parseXMLResponse(const Bytes& data, const std::string& host);

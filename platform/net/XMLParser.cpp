@@ -101,7 +101,8 @@ void XMLParser::abortParsing() {
 bool XMLParser::parse() {
   if (parsed_) return false;
   parsed_ = true;
-  XML_Parser parser = XML_ParserCreate("UTF-8");
+  // No forced encoding: the document's declaration (UTF-8 without one) holds.
+  XML_Parser parser = XML_ParserCreate(nullptr);
   if (!parser) {
     fail(kOutOfMemory, "the parser could not be made");
     return false;
