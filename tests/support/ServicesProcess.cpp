@@ -101,10 +101,13 @@ bool ServicesProcess::addStandardAccounts(std::string& error) {
   }
   auto app = run({"add-app", "Glowsnap"});
   std::istringstream lines(app.out);
-  std::string word, value;
-  while (lines >> word) {
-    if (word == "api_key") lines >> apiKey;
-    if (word == "secret") lines >> secret;
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string word;
+    words >> word;
+    if (word == "api_key") words >> apiKey;
+    if (word == "secret") words >> secret;
   }
   if (app.status != 0 || apiKey.empty() || secret.empty()) {
     error = "add-app failed: " + app.err + app.out;
