@@ -24,10 +24,11 @@ class MGDictionary {
   const MGValue* find(std::string_view key) const;
   MGValue* find(std::string_view key);
   void set(std::string key, MGValue value);
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
+  using const_iterator = std::vector<Entry>::const_iterator;
+  std::size_t size() const;
+  bool empty() const;
+  const_iterator begin() const;
+  const_iterator end() const;
   bool operator==(const MGDictionary& other) const;
 
  private:
@@ -75,5 +76,11 @@ class MGValue {
  private:
   std::variant<std::monostate, std::string, MGDictionary, MGList> v_;
 };
+
+// Defined here, where MGValue is complete.
+inline std::size_t MGDictionary::size() const { return entries_.size(); }
+inline bool MGDictionary::empty() const { return entries_.empty(); }
+inline MGDictionary::const_iterator MGDictionary::begin() const { return entries_.begin(); }
+inline MGDictionary::const_iterator MGDictionary::end() const { return entries_.end(); }
 
 }  // namespace glowsnap

@@ -170,7 +170,8 @@ void ServiceServer::serve(const httplib::Request& rq, httplib::Response& rs,
       return true;
     });
     mutableRequest.headers.emplace("Content-Type", contentType);
-    if (over) {
+    // The library refuses an announced length over the limit itself (413).
+    if (over || (!read && rs.status == 413)) {
       tooLarge(rq.path, limit, response);
     } else if (!read) {
       response.status = 400;

@@ -122,7 +122,7 @@ bool ServicesProcess::addStandardAccounts(std::string& error) {
 }
 
 bool ServicesProcess::start(std::string& error, const std::vector<std::string>& extraArgs) {
-  auto portFile = dir_.path() / "port";
+  auto portFile = this->portFile();
   std::vector<std::string> all = {executable_.string(), "--data",      data_.string(),   "--listen",
                                   "127.0.0.1:0",        "--port-file", portFile.string()};
   all.insert(all.end(), extraArgs.begin(), extraArgs.end());
@@ -162,14 +162,16 @@ bool ServicesProcess::isRunning() const {
   return false;
 }
 
-void ServicesProcess::stop() {
-  if (pid_ <= 0) return;
+bool ServicesProcess::stop() {
+  if (pid_ <= 0) return false;
   ::kill(pid_, SIGTERM);
-  if (waitUntil(pid_, Clock::now() + std::chrono::seconds(10)) < 0) {
+  bool ended = waitUntil(pid_, Clock::now() + std::chrono::seconds(10)) == 0;
+  if (!ended) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
   pid_ = -1;
+  return ended;
 }
 
 std::string ServicesProcess::log() const {

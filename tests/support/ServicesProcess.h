@@ -40,8 +40,12 @@ class ServicesProcess {
   // Starts serving with extra options; waits (at most 30 seconds) until the
   // port is known. False with the reason in error.
   bool start(std::string& error, const std::vector<std::string>& extraArgs = {});
-  void stop();
+  // True when the server ended on TERM within the deadline (false when it
+  // had to be killed, or was not running).
+  bool stop();
   bool isRunning() const;
+  // The file the server writes its port to (removed when it stops).
+  std::filesystem::path portFile() const { return dir_.path() / "port"; }
 
   int port() const { return port_; }
   std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
