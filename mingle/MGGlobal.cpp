@@ -57,6 +57,23 @@ void MGServerConfiguration::setStandard(const MGServerConfiguration& configurati
   standardConfiguration() = configuration;
 }
 
+std::string MGEscapeQueryComponent(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 bool MGIsLoopbackHost(const std::string& host) {
   if (host == "localhost" || host == "localhost.") return true;
   if (host.size() > 10 && host.compare(host.size() - 10, 10, ".localhost") == 0) return true;

@@ -47,6 +47,11 @@ struct MGServerConfiguration {
   static void setStandard(const MGServerConfiguration& configuration);
 };
 
+// text with every byte but the unreserved characters (A-Z a-z 0-9 - . _ ~)
+// percent-escaped, so that a value can neither end its query parameter nor
+// start another.
+std::string MGEscapeQueryComponent(const std::string& text);
+
 // localhost and the loopback addresses (127.0.0.0/8, ::1).
 bool MGIsLoopbackHost(const std::string& host);
 

@@ -33,25 +33,6 @@ Error clientError(int code, std::string description) {
   return e;
 }
 
-// Percent-escapes everything but the unreserved characters, so that no
-// value can end its parameter or start another.
-std::string escapeQueryComponent(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // "key=value&..." for the service's list of arguments, or the value as it
 // reads when it has another shape.
 std::string describeRequestArgs(const MGValue* args) {
@@ -115,8 +96,8 @@ std::optional<MGParams> MGRequest::callParams(const MGSession& session, const st
     // Without a session key the service answers with its own error; a
     // missing value is never sent as if it were one.
     if (session.sessionKey()) out["session_key"] = *session.sessionKey();
-    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-                     .count();
+    double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     char callId[64];
     std::snprintf(callId, sizeof callId, "%.0f", now);
     out["call_id"] = std::string(callId);
@@ -232,9 +213,9 @@ Result<Bytes> MGRequest::postBody(const MGParams& params, const std::string& wha
                          what + ": the image of \"" + name + "\" is missing");
     auto jpeg = imageio::encodeJpeg(**image, kJPEGQuality);
     if (!jpeg)
-      return clientError(kMGImageEncodingError,
-                         what + ": the image of \"" + name +
-                             "\" cannot be encoded: " + jpeg.error().description);
+      return clientError(
+          kMGImageEncodingError,
+          what + ": the image of \"" + name + "\" cannot be encoded: " + jpeg.error().description);
     append(std::string("Content-Disposition: form-data; filename=\"photo\"") + kCRLF);
     append(std::string("Content-Type: image/jpeg") + kCRLF + kCRLF);
     body.insert(body.end(), jpeg->begin(), jpeg->end());
@@ -251,7 +232,7 @@ Result<URLRequest> MGRequest::makeURLRequest() const {
       const auto* text = std::get_if<std::string>(&value);
       if (!text) continue;
       if (!query.empty()) query += '&';
-      query += escapeQueryComponent(name) + "=" + escapeQueryComponent(*text);
+      query += MGEscapeQueryComponent(name) + "=" + MGEscapeQueryComponent(*text);
     }
     if (!query.empty()) target += (target.find('?') == std::string::npos ? "?" : "&") + query;
   }

@@ -1,49 +1,13 @@
 #include "services/Html.h"
 
+#include "mingle/MGGlobal.h"
+#include "services/XMLWriter.h"
+
 namespace glowsnap::services {
 
-std::string htmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string htmlEscape(std::string_view text) { return XMLWriter::escape(text); }
 
-std::string urlEscape(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+std::string urlEscape(std::string_view text) { return MGEscapeQueryComponent(std::string(text)); }
 
 std::string htmlPage(std::string_view title, std::string_view bodyHtml) {
   std::string out;

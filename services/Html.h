@@ -9,7 +9,8 @@
 
 namespace glowsnap::services {
 
-// &, <, >, " and ' escaped for text and attribute values.
+// &, <, >, " and ' escaped for text and attribute values (as XMLWriter
+// escapes: no control characters, no broken UTF-8).
 std::string htmlEscape(std::string_view text);
 // Percent-escapes everything but unreserved characters (for a path segment
 // or a query value).

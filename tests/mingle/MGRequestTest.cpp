@@ -2,9 +2,6 @@
 // calls against a running glowsnap-services (session, query, upload, error
 // answers) and every way a call can fail, each reported once.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,6 +14,7 @@
 #include "platform/graphics/ImageIO.h"
 #include "platform/net/MD5.h"
 #include "platform/net/XMLParser.h"
+#include "support/ClosedPort.h"
 #include "support/LoopbackServer.h"
 #include "support/MainLoop.h"
 #include "support/TestImages.h"
@@ -214,17 +212,9 @@ TEST_F(MGRequestServerTest, ErrorAnswersReachTheDelegateOnceAsErrorsOfTheServers
 }
 
 TEST(MGRequestFailures, RefusedConnectionTimeOutBadXMLAndHTTPFailures) {
-  // Refused: a port that has just been given back.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  ::close(fd);
   {
-    auto session = sessionAt("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+    // Refused: nothing listens there.
+    auto session = sessionAt(test::closedLoopbackURL());
     Outcome o;
     auto r = MGRequest::requestWithSession(session, &o);
     r->call("mingle.query", {{"query", std::string("q")}});

@@ -123,7 +123,7 @@ TEST_F(ServerProcessTest, ASessionFromATokenThenAnUploadShownOnTheUsersPage) {
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("<img src=\"/photos/1.jpg\""), std::string::npos);
-  EXPECT_NE(page->body.find("&lt;b&gt;Tom &amp; Jerry&#39;s&lt;/b&gt;"), std::string::npos);
+  EXPECT_NE(page->body.find("&lt;b&gt;Tom &amp; Jerry&apos;s&lt;/b&gt;"), std::string::npos);
   EXPECT_NE(page->body.find("64 × 48"), std::string::npos);
   EXPECT_EQ(page->body.find("<b>Tom"), std::string::npos) << "captions are escaped";
   auto photo = c.Get("/photos/1.jpg");

@@ -2,14 +2,12 @@
 // what goes out, what the delegate hears and in what order, redirects,
 // cookies, the time-out, refused connections and cancel.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/URLConnection.h"
+#include "support/ClosedPort.h"
 #include "support/LoopbackServer.h"
 #include "support/MainLoop.h"
 #include "support/TestSupport.h"
@@ -150,16 +148,7 @@ TEST(URLConnection, KeepsAndSendsCookiesOfTheSharedStoreWhenAsked) {
 }
 
 TEST(URLConnection, ARefusedConnectionFailsOnceWithTheURLDomain) {
-  // A port that was free a moment ago, with nothing listening now.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  ::close(fd);
-  std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+  std::string url = test::closedLoopbackURL();
   auto delegate = std::make_shared<Recorder>();
   auto connection = URLConnection::connectionWithRequest(requestFor(url), delegate);
   ASSERT_TRUE(test::spinMainLoopUntil([&] { return delegate->done(); }));
