@@ -22,6 +22,8 @@ enum MGErrorCode : int {
   kMGSigningError = 5,
   // The request has no session, or no URL to go to.
   kMGNoSessionError = 6,
+  // The answer is larger than any answer of the service can be.
+  kMGAnswerTooLargeError = 7,
 };
 
 // Where the Mingle service lives. The standard configuration points at a

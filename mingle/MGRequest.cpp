@@ -310,8 +310,18 @@ void MGRequest::didReceiveResponse(URLConnection&, const URLResponse& response) 
   if (_delegate) _delegate->didReceiveResponse(*this, response);
 }
 
-void MGRequest::didReceiveData(URLConnection&, const Bytes& data) {
+void MGRequest::didReceiveData(URLConnection& connection, const Bytes& data) {
   if (!_responseText) _responseText.emplace();
+  if (_responseText->size() + data.size() > kMaxAnswerBytes) {
+    auto keepAlive = shared_from_this();
+    connection.cancel();
+    _responseText.reset();
+    _connection.reset();
+    reportFailure(
+        clientError(kMGAnswerTooLargeError, description() + ": the answer is larger than " +
+                                                std::to_string(kMaxAnswerBytes >> 20) + " MiB"));
+    return;
+  }
   _responseText->insert(_responseText->end(), data.begin(), data.end());
 }
 

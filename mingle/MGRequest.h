@@ -57,6 +57,8 @@ class MGRequest : public URLConnectionDelegate, public std::enable_shared_from_t
   static constexpr const char* kStringBoundary = "3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f";
   static constexpr double kTimeoutInterval = 180.0;
   static constexpr float kJPEGQuality = 0.75f;
+  // Answers are small XML documents; a peer sending more is cut off.
+  static constexpr std::size_t kMaxAnswerBytes = 16u << 20;
 
   // On the shared session (none when there is no shared session: the
   // request then fails when it is sent).

@@ -264,6 +264,11 @@ TEST(MGRequestFailures, RefusedConnectionTimeOutBadXMLAndHTTPFailures) {
   auto rest = run();
   EXPECT_EQ(rest->error->code, 2) << "an error answer wins over the status";
 
+  status = 200;
+  answer = "<a>" + std::string(MGRequest::kMaxAnswerBytes, 'x') + "</a>";
+  auto huge = run();
+  EXPECT_EQ(huge->error->code, kMGAnswerTooLargeError);
+
   hold = true;
   auto timedOut = run(0.3);
   EXPECT_EQ(timedOut->error->code, URLConnection::kTimedOut);
