@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -161,13 +162,19 @@ void ServiceServer::serve(const httplib::Request& rq, httplib::Response& rs,
     mutableRequest.headers.erase("Content-Type");
     std::size_t limit = context_.options.maxBodyBytes;
     bool over = false;
+    std::size_t discarded = 0;
     bool read = (*reader)([&](const char* data, std::size_t length) {
-      if (request.body.size() + length > limit) {
-        over = true;
-        return false;
+      if (!over && request.body.size() + length <= limit) {
+        request.body.append(data, length);
+        return true;
       }
-      request.body.append(data, length);
-      return true;
+      // Past the limit the rest is read and dropped (up to as much again,
+      // at least 16 MiB), so that the client, still sending, gets to read
+      // the 413 rather than a connection reset.
+      if (!over) request.body.clear();
+      over = true;
+      discarded += length;
+      return discarded <= std::max<std::size_t>(limit, 16u << 20);
     });
     mutableRequest.headers.emplace("Content-Type", contentType);
     // The library refuses an announced length over the limit itself (413).

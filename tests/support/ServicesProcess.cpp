@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -39,7 +41,12 @@ int waitUntil(pid_t pid, Clock::time_point deadline) {
 }  // namespace
 
 ServicesProcess::ServicesProcess(std::filesystem::path executable)
-    : executable_(std::move(executable)), data_(dir_.path() / "data") {}
+    : executable_(std::move(executable)), data_(dir_.path() / "data") {
+  // A server that answers before it has read all (413) or a command that
+  // ends before reading its input closes its side: the test then hears of
+  // it as an error, not as a signal that ends the whole test program.
+  ::signal(SIGPIPE, SIG_IGN);
+}
 
 ServicesProcess::~ServicesProcess() { stop(); }
 
@@ -171,6 +178,12 @@ bool ServicesProcess::stop() {
     ::waitpid(pid_, nullptr, 0);
   }
   pid_ = -1;
+  // A sanitizer build of the server reports into its log: that is a failure
+  // of the test that drove it, even when every answer was right.
+  std::string text = log();
+  if (text.find("Sanitizer") != std::string::npos ||
+      text.find("runtime error:") != std::string::npos)
+    ADD_FAILURE() << "glowsnap-services reported a fault:\n" << text;
   return ended;
 }
 
