@@ -42,7 +42,7 @@ struct MGServerConfiguration {
 
   // The configuration of one server at baseURL (scheme, host and port). For
   // an http base the secure endpoint is the same authority over https.
-  // Nothing when baseURL is not an http or https URL.
+  // False, leaving out as it was, when baseURL is not an http or https URL.
   static bool forServer(const std::string& baseURL, MGServerConfiguration& out);
   // The process-wide configuration new sessions take.
   static MGServerConfiguration standard();
