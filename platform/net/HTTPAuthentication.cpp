@@ -1,5 +1,7 @@
 #include "platform/net/HTTPAuthentication.h"
 
+#include "platform/net/MD5.h"
+
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -248,12 +250,9 @@ std::vector<AuthenticationChallenge> parseAuthenticationChallenges(
 }
 
 std::string digestHex(const std::string& algorithm, const std::string& text) {
-  const EVP_MD* md = nullptr;
-  if (algorithm == "MD5")
-    md = EVP_md5();
-  else if (algorithm == "SHA-256")
-    md = EVP_sha256();
-  if (!md) return {};
+  if (algorithm == "MD5") return md5HexString(text).value_or("");
+  if (algorithm != "SHA-256") return {};
+  const EVP_MD* md = EVP_sha256();
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   if (EVP_Digest(text.data(), text.size(), out, &n, md, nullptr) != 1) return {};
