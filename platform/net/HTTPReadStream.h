@@ -9,7 +9,12 @@
 // available), 8 (error) and 16 (end) only while that loop runs in that mode.
 //
 // The stream never follows redirects, answers challenges or keeps cookies:
-// its client does. It does not decode content encodings either. Body bytes
+// its client does. The one exception is NTLM, whose messages must share one
+// connection: given credentials for it (HTTPMessage::engineAuthentication),
+// libcurl runs the handshake within the exchange, and the client sees only
+// the final answer. A "Proxy-Authorization" field goes to the proxy alone,
+// and a proxy's refusal of a tunnel (CONNECT) is the response the client
+// reads. It does not decode content encodings either. Body bytes
 // not yet read are held in a bounded buffer; when it is full the transfer is
 // paused until the client reads, so memory stays flat however fast the
 // peer sends.
