@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace CLI {
 class App;
@@ -23,7 +24,18 @@ class HttpAccessOptions {
   void add(CLI::App& command);
   // Applies them to a request before it starts. Nothing when that went
   // well, else the text of a usage error (the command exits with 2).
+  // A password left out of -u or --proxy-user is asked for on the
+  // terminal, without echo, once per run.
   std::optional<std::string> applyTo(HTTPRequest& request) const;
+
+ private:
+  std::string user_;
+  std::string proxy_;
+  std::string proxyUser_;
+  std::string pac_;
+  bool noProxy_ = false;
+  bool keyring_ = false;
+  mutable std::optional<std::pair<std::string, std::string>> server_, proxyCredentials_;
 };
 
 }  // namespace glowsnap::cli

@@ -136,8 +136,12 @@ int run(const HttpOptions& o) {
   upload.reset();
   download.reset();
 
+  // Named without user information: a password never reaches the terminal.
+  const std::string shown = url ? url->wireString() : o.url;
+  if (auto note = request->keychainError())
+    std::fprintf(stderr, "glowsnap http: %s: %s\n", shown.c_str(), note->description.c_str());
   if (auto error = request->error()) {
-    std::fprintf(stderr, "glowsnap http: %s: %s %d: %s\n", o.url.c_str(), error->domain.c_str(),
+    std::fprintf(stderr, "glowsnap http: %s: %s %d: %s\n", shown.c_str(), error->domain.c_str(),
                  error->code, error->description.c_str());
     for (auto cause = error->underlying; cause; cause = cause->underlying)
       std::fprintf(stderr, "  caused by %s %d: %s\n", cause->domain.c_str(), cause->code,
@@ -156,7 +160,7 @@ int run(const HttpOptions& o) {
       std::fwrite(body->data(), 1, body->size(), stdout);
     } else if (request->rawResponseData()) {
       std::fprintf(stderr, "glowsnap http: %s: the compressed body could not be decoded\n",
-                   o.url.c_str());
+                   shown.c_str());
       return kExitOutput;
     }
   }
@@ -171,9 +175,10 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   auto* cmd = app.add_subcommand(
       "http",
       "Run one HTTP request with Glowsnap's own client and print the body (a diagnostic "
-      "tool in the manner of curl). On failure the exit status is 10 + the client's error "
-      "code (11 connection, 12 time-out, 13 authentication, 15 bad request, 18 file, 19 "
-      "redirects).");
+      "tool in the manner of curl). A 401 or 407 is answered (Basic, Digest, NTLM) with -u, "
+      "--proxy-user or the URL's own user:password@. On failure the exit status is 10 + the "
+      "client's error code (11 connection, 12 time-out, 13 authentication, 15 bad request, 16 "
+      "proxy or stream set-up, 17 credentials could not be applied, 18 file, 19 redirects).");
   cmd->add_option("-X,--request", o->method, "Method (default GET, or POST with a body)");
   cmd->add_option("-H,--header", o->headers, "Header 'Name: value' (repeatable)");
   cmd->add_option("-d,--data", o->data, "Body bytes, or @FILE to stream a file (repeatable)");
@@ -187,7 +192,7 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   cmd->add_option("--progress", o->progress, "Progress display")
       ->check(CLI::IsMember({"bar", "none"}));
   o->access.add(*cmd);
-  cmd->add_option("url", o->url, "http or https URL")->required();
+  cmd->add_option("url", o->url, "http or https URL (may hold user:password@)")->required();
   cmd->callback([o, &exitCode] { exitCode = run(*o); });
 }
 

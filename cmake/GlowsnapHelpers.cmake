@@ -36,9 +36,20 @@ function(glowsnap_add_test)
     GLOWSNAP_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
     GLOWSNAP_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     GLOWSNAP_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  set(environment ${ARG_ENVIRONMENT})
+  if(GLOWSNAP_SANITIZE)
+    # Full stacks for what is allocated, so that tests/lsan.supp can name
+    # the library that keeps it.
+    # (One variable: the property takes a single value here.)
+    list(APPEND environment
+         "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:fast_unwind_on_malloc=0")
+  endif()
+  if(GLOWSNAP_TSAN)
+    list(APPEND environment "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+  endif()
   gtest_discover_tests(${ARG_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}" LABELS "${ARG_LABELS}" TIMEOUT 300)
+    PROPERTIES ENVIRONMENT "${environment}" LABELS "${ARG_LABELS}" TIMEOUT 300)
 endfunction()
 
 # glowsnap_add_benchmark(NAME <exe> SOURCES ... DEPS ...)

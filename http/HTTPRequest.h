@@ -38,17 +38,24 @@
 #include <thread>
 #include <vector>
 
+#include <condition_variable>
+
 #include "http/HTTPRequestDelegate.h"
 #include "http/Operation.h"
+#include "http/SessionCredentials.h"
 #include "http/TextEncoding.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/Result.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Bytes.h"
+#include "platform/net/CredentialStorage.h"
 #include "platform/net/FileOutputStream.h"
+#include "platform/net/HTTPAuthentication.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPMessage.h"
 #include "platform/net/HTTPReadStream.h"
 #include "platform/net/InputStream.h"
+#include "platform/net/ProxyLookup.h"
 #include "platform/net/URL.h"
 
 namespace glowsnap {
@@ -160,7 +167,29 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   static std::vector<HTTPCookie> sessionCookies();
   static void setSessionCookies(std::optional<std::vector<HTTPCookie>> cookies);
   static void addSessionCookie(const HTTPCookie& cookie);
+  // Forgets the session's credentials (server and proxy) and cookies.
   static void clearSession();
+
+  // --- credentials and proxies (class-wide) ------------------------------
+  // Credentials that worked during this process, by protection space: the
+  // server's are sent again, unasked, to the same origin only; the proxy's
+  // are kept and never sent unasked.
+  static SessionCredentials& sessionCredentials();
+  static SessionCredentials& sessionProxyCredentials();
+  // The desktop keyring's default credential of a protection space (port as
+  // the URL's effective port, protocol its scheme). Saving fails, keeping
+  // nothing, where no Secret Service runs.
+  static Result<void> saveCredentials(const Credential& credential, const std::string& host,
+                                      int port, const std::string& protocol,
+                                      const std::string& realm);
+  static std::optional<Credential> savedCredentials(const std::string& host, int port,
+                                                    const std::string& protocol,
+                                                    const std::string& realm);
+  static Result<void> removeCredentials(const std::string& host, int port,
+                                        const std::string& protocol, const std::string& realm);
+  // The proxies a PAC script (http, https or file URL, fetched without a
+  // proxy) names for url; the error says why there are none.
+  static Result<std::vector<ProxyEntry>> proxiesForURL(const URL& url, const URL& pacURL);
 
   static std::optional<Bytes> compressData(const Bytes& data);
   static std::optional<Bytes> uncompressZippedData(const Bytes& data);
@@ -248,6 +277,39 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   ProgressIndicator* downloadProgressDelegate() const { return downloadProgressDelegate_; }
   void setDownloadProgressDelegate(ProgressIndicator* p);
   void setRawResponseData(std::optional<Bytes> d) { rawResponseData_ = std::move(d); }
+
+  // --- authentication --------------------------------------------------------
+  // Called by a delegate (or queue) asked for credentials, from any thread,
+  // once it has set them on the request (or not): the request's thread
+  // waits until then. A delegate that cancels the request calls it too.
+  void retryWithAuthentication();
+  // The credentials of the first source that has both user and password:
+  // the URL's own, the main request's, this request's (these two for the
+  // origin the request was made for only), the keyring's (with
+  // useKeychainPersistance). Nothing without a challenge or credentials.
+  std::optional<HeaderDictionary> findCredentials();
+  std::optional<HeaderDictionary> findProxyCredentials();
+  // Applies credentials to the request message for the challenge; false
+  // when they cannot be (a Basic password over plain http to another host
+  // than this one is never sent).
+  bool applyCredentials(const HeaderDictionary& credentials);
+  bool applyProxyCredentials(const HeaderDictionary& credentials);
+  bool askDelegateForCredentials();
+  bool askDelegateForProxyCredentials();
+  void saveCredentialsToKeychain(const HeaderDictionary& credentials);
+  void saveProxyCredentialsToKeychain(const HeaderDictionary& credentials);
+  // Why the credentials that worked could not be kept in the keyring.
+  std::shared_ptr<const Error> keychainError() const;
+  const std::shared_ptr<HTTPAuthentication>& requestAuthentication() const {
+    return requestAuthentication_;
+  }
+  const std::shared_ptr<HTTPAuthentication>& proxyAuthentication() const {
+    return proxyAuthentication_;
+  }
+  const std::optional<std::string>& authenticationMethod() const { return authenticationMethod_; }
+  const std::optional<std::string>& proxyAuthenticationMethod() const {
+    return proxyAuthenticationMethod_;
+  }
   const std::optional<HTTPMessage>& request() const { return request_; }
   const std::optional<HeaderDictionary>& requestCredentials() const { return requestCredentials_; }
   int authenticationRetryCount() const { return authenticationRetryCount_; }
@@ -393,10 +455,55 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // Every attempt begins here, before its stream is made (a delegate asked
   // for credentials answers the attempt that asked).
   void prepareAuthenticationForAttempt();
+  // The status of a response head: credentials applied to the attempt that
+  // got past the challenge are kept (session, keyring).
+  void responseStatusReceived(int status);
+  // A redirect to another origin leaves the old one's challenge behind.
+  void authenticationRedirected(const URL& previous);
+
+  // A condition lock: the delegate hand-off waits on it.
+  class ConditionLock {
+   public:
+    // Waits until the condition holds; on the main thread its RunLoop is
+    // served meanwhile (serveMainLoop), so that a delegate may answer from
+    // the main thread later.
+    void lockWhenCondition(int condition, bool serveMainLoop);
+    void unlockWithCondition(int condition);
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int condition_ = 1;
+  };
+  std::shared_ptr<ConditionLock> authenticationLock();
+
+  // The fields of one side of a challenge (the server's or the proxy's).
+  struct ChallengeSide {
+    bool proxy;
+    std::shared_ptr<HTTPAuthentication>& authentication;
+    std::optional<std::string>& method;
+    std::optional<std::string>& realm;
+    std::optional<HeaderDictionary>& credentials;
+    int& retryCount;
+    std::optional<std::string>& domain;
+    const char* applyFailure;
+  };
+  ChallengeSide side(bool proxy);
+  ProtectionSpace protectionSpace(bool proxy, const std::string& realm) const;
+  void answerChallenge(bool proxy);
+  std::optional<HeaderDictionary> findCredentials(bool proxy);
+  bool applyCredentials(const HeaderDictionary& credentials, bool proxy);
+  bool askDelegateForCredentials(bool proxy);
+  void keepCredentials(bool proxy);
+  void saveToKeychain(const HeaderDictionary& credentials, bool proxy);
+  std::shared_ptr<const Error> applyFailure(const char* text) const;
 
   // --- proxies (HTTPRequestProxies.cpp) ----------------------------------
-  // Chooses the proxy of the attempt for url_ (unless one is set) and tells
-  // the stream; the failure (code 6) when no proxy information can be had.
+  // Chooses the proxy of the attempt for url_ (unless one is set); the
+  // failure (code 6) when no proxy information can be had. Called before
+  // the attempt takes cancelledLock.
+  std::shared_ptr<const Error> chooseProxy();
+  // Tells the stream the chosen proxy; nothing can fail here any more.
   std::shared_ptr<const Error> applyProxySettings(HTTPReadStream& stream);
   // The request now goes to url_, redirected from previous.
   void proxyRedirected(const URL& previous);
@@ -441,6 +548,18 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::optional<std::string> authenticationRealm_;
   bool needsProxyAuthentication_ = false;
   std::optional<HeaderDictionary> proxyCredentials_;
+  std::shared_ptr<HTTPAuthentication> requestAuthentication_, proxyAuthentication_;
+  std::optional<std::string> authenticationMethod_, proxyAuthenticationMethod_;
+  // Applied to the current attempt, kept once it gets past the challenge.
+  std::optional<HeaderDictionary> pendingCredentials_, pendingProxyCredentials_;
+  // The URL the request was made for: its own credentials answer only there.
+  std::optional<URL> credentialsOrigin_;
+  bool cleartextRefused_ = false;
+  std::shared_ptr<const Error> keychainError_;
+  std::mutex authenticationLockMutex_;
+  std::shared_ptr<ConditionLock> authenticationLock_;
+  // proxyHost_ and proxyPort_ came from a look-up, not from the caller.
+  bool proxyLookedUp_ = false;
   int proxyAuthenticationRetryCount_ = 0;
   std::optional<std::string> proxyAuthenticationRealm_;
   int responseStatusCode_ = 0;

@@ -183,6 +183,9 @@ void HTTPRequest::startRequest() {
     contentLength_ = 0;
     resetDownloadProgress(0);
   }
+  // Choosing the proxy may run a request of its own (a PAC script), which
+  // takes progressLock: not under cancelledLock.
+  std::shared_ptr<const Error> proxyFailure = chooseProxy();
   {
     std::unique_lock lock(cancelledLock_);
     if (isCancelled()) return;
@@ -199,7 +202,7 @@ void HTTPRequest::startRequest() {
       failure = makeError(kInternalErrorWhileBuildingRequestType, "Unable to create read stream");
     } else {
       if (!validatesSecureCertificate_) stream->setValidatesCertificateChain(false);
-      failure = applyProxySettings(*stream);
+      failure = proxyFailure ? proxyFailure : applyProxySettings(*stream);
     }
     if (!failure) {
       if (!stream->setClient(kStreamEvents, &ReadStreamClientCallBack, this)) {
@@ -306,6 +309,7 @@ bool HTTPRequest::readResponseHeadersReturningAuthenticationFailure() {
   if (!head.isHeaderComplete()) return false;
   responseHeaders_ = head.allHeaderFields();
   responseStatusCode_ = head.responseStatusCode();
+  responseStatusReceived(responseStatusCode_);
   if (responseStatusCode_ == 407 || responseStatusCode_ == 401) {
     needsProxyAuthentication_ = responseStatusCode_ == 407;
     transition(TransferState::kAuthenticating);

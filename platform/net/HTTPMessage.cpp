@@ -103,4 +103,9 @@ void HTTPMessage::resetResponse() {
   statusLine_.clear();
 }
 
+void HTTPMessage::setEngineAuthentication(bool proxy,
+                                          std::optional<EngineAuthentication> authentication) {
+  (proxy ? proxyEngineAuthentication_ : engineAuthentication_) = std::move(authentication);
+}
+
 }  // namespace glowsnap

@@ -27,6 +27,15 @@ using HTTPHeaderFields = std::map<std::string, std::string, CaseInsensitiveLess>
 
 enum class HTTPVersion { V1_0, V1_1 };
 
+// Credentials that the engine answers a challenge with by itself, within one
+// attempt and on one connection (NTLM's three messages must share one).
+struct EngineAuthentication {
+  std::string scheme;
+  std::string user;
+  std::string password;
+  std::string domain;
+};
+
 class HTTPMessage {
  public:
   // A request message; nothing when the method is not a token or the URL is
@@ -65,6 +74,13 @@ class HTTPMessage {
   // Drops the fields and status (a new response head begins).
   void resetResponse();
 
+  // What the engine answers the server's (or, with proxy, the proxy's)
+  // challenge with on its own; nothing by default.
+  void setEngineAuthentication(bool proxy, std::optional<EngineAuthentication> authentication);
+  const std::optional<EngineAuthentication>& engineAuthentication(bool proxy) const {
+    return proxy ? proxyEngineAuthentication_ : engineAuthentication_;
+  }
+
   static bool isValidHeaderName(const std::string& name);
   static bool isValidHeaderValue(const std::string& value);
 
@@ -79,6 +95,8 @@ class HTTPMessage {
   bool complete_ = false;
   int status_ = 0;
   std::string statusLine_;
+  std::optional<EngineAuthentication> engineAuthentication_;
+  std::optional<EngineAuthentication> proxyEngineAuthentication_;
 };
 
 }  // namespace glowsnap

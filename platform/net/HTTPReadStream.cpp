@@ -1,5 +1,7 @@
 #include "platform/net/HTTPReadStream.h"
 
+#include "platform/net/HTTPAuthentication.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -99,20 +101,6 @@ std::string trim(std::string_view s) {
   return std::string(s);
 }
 
-// The URL libcurl is given: no user information (libcurl would answer with
-// it unasked; the client applies credentials itself) and no fragment.
-std::string wireURL(const URL& url) {
-  std::string out = url.scheme() + "://";
-  if (url.host().find(':') != std::string::npos)
-    out += "[" + url.host() + "]";
-  else
-    out += url.host();
-  if (url.port()) out.append(":").append(std::to_string(*url.port()));
-  out += url.path().empty() ? "/" : url.path();
-  if (url.query()) out += "?" + *url.query();
-  return out;
-}
-
 }  // namespace
 
 HTTPReadStream::HTTPReadStream(HTTPMessage request, std::shared_ptr<InputStream> body)
@@ -198,7 +186,9 @@ bool HTTPReadStream::configure() {
   const URL& url = *request_.requestURL();
   auto ok = [](CURLcode c) { return c == CURLE_OK; };
   bool good = true;
-  good &= ok(curl_easy_setopt(easy, CURLOPT_URL, wireURL(url).c_str()));
+  // No user information (libcurl would answer with it unasked; the client
+  // applies credentials itself) and no fragment.
+  good &= ok(curl_easy_setopt(easy, CURLOPT_URL, url.wireString().c_str()));
   good &= ok(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
   good &= ok(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
   good &= ok(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_));
@@ -208,7 +198,9 @@ bool HTTPReadStream::configure() {
   // The client decodes, redirects, authenticates and keeps cookies itself.
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-  curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  // The tunnel's answer is read too, so that a proxy's challenge to the
+  // CONNECT reaches the client (see headerCallback).
+  tunnelling_ = !proxyHost_.empty() && url.scheme() == "https";
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveChunk));
   curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 262144L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, validates_ ? 1L : 0L);
@@ -225,13 +217,23 @@ bool HTTPReadStream::configure() {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
 
   curl_slist* list = nullptr;
+  curl_slist* proxyList = nullptr;
   bool hasContentType = false;
   for (const auto& [name, value] : request_.headerFieldList()) {
     if (::strcasecmp(name.c_str(), "Content-Type") == 0) hasContentType = true;
     // "Name;" is libcurl's way of sending a field with an empty value.
     std::string line = value.empty() ? name + ";" : name + ": " + value;
-    list = curl_slist_append(list, line.c_str());
+    // The proxy's answer goes to the proxy alone (the tunnel's CONNECT
+    // included), never through a tunnel to the server.
+    if (::strcasecmp(name.c_str(), "Proxy-Authorization") == 0)
+      proxyList = curl_slist_append(proxyList, line.c_str());
+    else
+      list = curl_slist_append(list, line.c_str());
   }
+  proxyHeaderList_ = proxyList;
+  curl_easy_setopt(easy, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
+  if (proxyList) curl_easy_setopt(easy, CURLOPT_PROXYHEADER, proxyList);
+  configureEngineAuthentication();
   // Nothing but what the message holds: no "Expect: 100-continue" pause.
   list = curl_slist_append(list, "Expect:");
   const std::string& method = request_.requestMethod();
@@ -255,6 +257,36 @@ bool HTTPReadStream::configure() {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
   return good;
+}
+
+void HTTPReadStream::configureEngineAuthentication() {
+  CURL* easy = easyOf(easy_);
+  for (bool proxy : {false, true}) {
+    const auto& e = request_.engineAuthentication(proxy);
+    if (!e || e->scheme != HTTPAuthentication::kNTLM) continue;
+    std::string user = e->domain.empty() ? e->user : e->domain + "\\" + e->user;
+    if (proxy) {
+      curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_NTLM);
+      curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, user.c_str());
+      curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, e->password.c_str());
+    } else {
+      curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_NTLM);
+      curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
+      curl_easy_setopt(easy, CURLOPT_PASSWORD, e->password.c_str());
+    }
+  }
+}
+
+bool HTTPReadStream::engineContinues(const HTTPMessage& head) const {
+  int status = head.responseStatusCode();
+  bool proxy = status == 407;
+  if ((status != 401 && !proxy) || !request_.engineAuthentication(proxy)) return false;
+  // NTLM's second message (a challenge with a token) is answered on the
+  // same connection by the engine; a bare "NTLM" is the final refusal.
+  for (const auto& c : parseAuthenticationChallenges(
+           head.headerFieldValues(proxy ? "Proxy-Authenticate" : "WWW-Authenticate")))
+    if (::strcasecmp(c.scheme.c_str(), HTTPAuthentication::kNTLM) == 0 && c.token68) return true;
+  return false;
 }
 
 std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
@@ -290,6 +322,8 @@ void HTTPReadStream::close() {
   multi_ = nullptr;
   if (headerList_) curl_slist_free_all(static_cast<curl_slist*>(headerList_));
   headerList_ = nullptr;
+  if (proxyHeaderList_) curl_slist_free_all(static_cast<curl_slist*>(proxyHeaderList_));
+  proxyHeaderList_ = nullptr;
   if (body_) body_->close();
   client_ = nullptr;
   buffer_.clear();
@@ -314,7 +348,19 @@ std::size_t HTTPReadStream::headerCallback(char* data, std::size_t size, std::si
   }
   std::string text = trim(line);
   if (text.empty()) {
-    if (r.responseStatusCode() >= 200) r.setHeaderComplete(true);
+    int status = r.responseStatusCode();
+    if (status < 200 || s->engineContinues(r)) return total;
+    if (s->tunnelling_) {
+      // The proxy's answer to CONNECT: a 2xx opens the tunnel and the
+      // server's head follows; anything else is the answer the client gets.
+      if (status < 300) {
+        s->tunnelling_ = false;
+        r.resetResponse();
+        return total;
+      }
+      s->tunnelRefused_ = true;
+    }
+    r.setHeaderComplete(true);
     return total;
   }
   if (line[0] == ' ' || line[0] == '\t') {
@@ -333,6 +379,9 @@ std::size_t HTTPReadStream::writeCallback(char* data, std::size_t size, std::siz
                                           void* self) {
   auto* s = static_cast<HTTPReadStream*>(self);
   std::size_t total = size * count;
+  // The body of an answer the engine has answered itself (or of a head not
+  // yet complete) is not the response's.
+  if (!s->response_.isHeaderComplete()) return total;
   if (s->buffered() >= kBufferLimit) {
     s->paused_ = true;
     return CURL_WRITEFUNC_PAUSE;
@@ -418,7 +467,9 @@ void HTTPReadStream::collectResults() {
   int left = 0;
   while (CURLMsg* msg = curl_multi_info_read(multiOf(multi_), &left)) {
     if (msg->msg != CURLMSG_DONE) continue;
-    if (msg->data.result != CURLE_OK) {
+    // A refused tunnel ends libcurl's transfer with an error, but the
+    // proxy's answer is complete and is what the client reads.
+    if (msg->data.result != CURLE_OK && !(tunnelRefused_ && response_.isHeaderComplete())) {
       error_ = makeError(msg->data.result);
       outcome_ = Outcome::kFailed;
     } else {

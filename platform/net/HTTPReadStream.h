@@ -9,7 +9,12 @@
 // available), 8 (error) and 16 (end) only while that loop runs in that mode.
 //
 // The stream never follows redirects, answers challenges or keeps cookies:
-// its client does. It does not decode content encodings either. Body bytes
+// its client does. The one exception is NTLM, whose messages must share one
+// connection: given credentials for it (HTTPMessage::engineAuthentication),
+// libcurl runs the handshake within the exchange, and the client sees only
+// the final answer. A "Proxy-Authorization" field goes to the proxy alone,
+// and a proxy's refusal of a tunnel (CONNECT) is the response the client
+// reads. It does not decode content encodings either. Body bytes
 // not yet read are held in a bounded buffer; when it is full the transfer is
 // paused until the client reads, so memory stays flat however fast the
 // peer sends.
@@ -124,6 +129,9 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   // change is not one the stream makes (nothing leaves kClosed).
   bool transition(State next);
   bool configure();
+  void configureEngineAuthentication();
+  // Whether the engine answers this head itself on the same connection.
+  bool engineContinues(const HTTPMessage& head) const;
   void watchSocket(int socket, int what);
   void socketAction(int socket, int eventMask);
   void collectResults();
@@ -153,6 +161,10 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   void* multi_ = nullptr;
   void* easy_ = nullptr;
   void* headerList_ = nullptr;
+  void* proxyHeaderList_ = nullptr;
+  // An https request through a proxy, while the tunnel is not open.
+  bool tunnelling_ = false;
+  bool tunnelRefused_ = false;
   char errorBuffer_[256] = {};
 
   Bytes buffer_;

@@ -203,6 +203,29 @@ void URL::rebuild() {
   text_ = compose(p);
 }
 
+std::string URL::requestTarget() const {
+  std::string out = path_.empty() ? "/" : path_;
+  if (query_) out += "?" + *query_;
+  return out;
+}
+
+std::string URL::hostAndPort() const {
+  return (ipv6_ ? "[" + host_ + "]" : host_) + ":" + std::to_string(effectivePort());
+}
+
+std::string URL::wireString() const {
+  std::string out = scheme_ + ":";
+  if (hasAuthority_) {
+    out += "//";
+    out += ipv6_ ? "[" + host_ + "]" : host_;
+    if (port_) out.append(":").append(std::to_string(*port_));
+    return out + requestTarget();
+  }
+  out += path_;
+  if (query_) out += "?" + *query_;
+  return out;
+}
+
 std::string URL::absoluteStringWithoutUserInfo() const {
   if (!hasUser_) return text_;
   URL copy = *this;

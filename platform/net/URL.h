@@ -45,6 +45,14 @@ class URL {
   const std::optional<std::string>& fragment() const { return fragment_; }
   // Last path segment, decoded.
   std::string lastPathComponent() const;
+  // The URL as a request sends it and as messages may show it: no user
+  // information, no fragment, "/" for an empty path of an http(s) URL.
+  std::string wireString() const;
+  // The path and query a request line names ("/" when there is no path).
+  std::string requestTarget() const;
+  // "host:port" with the effective port (an IPv6 host in brackets), as a
+  // tunnel through a proxy names its end.
+  std::string hostAndPort() const;
 
   bool operator==(const URL& other) const { return text_ == other.text_; }
 
