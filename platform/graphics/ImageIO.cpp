@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/graphics/JpegCodec.h"
+#include "platform/graphics/Normalize.h"
 #include "platform/graphics/PngCodec.h"
 
 namespace glowsnap::imageio {
@@ -60,7 +62,7 @@ Result<ImageRef> decode(std::span<const std::uint8_t> data, std::uint64_t maxPix
   return makeError(kNotAnImage, "not a JPEG or PNG image");
 }
 
-Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
+Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path) {
   auto failed = [](const char* what) {
     return makeError(kUnreadable, std::string(what) + " (" + std::strerror(errno) + ")");
   };
@@ -76,28 +78,76 @@ Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t max
     errno = EISDIR;
     return failed("cannot read the file");
   }
+  const bool regular = S_ISREG(st.st_mode);
+  auto overLimit = [] {
+    return makeError(kTooLarge,
+                     "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
+  };
   // No photo comes near this; a bigger file is not read into memory.
-  constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
-  if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
-    return makeError(kTooLarge, "the file of " + std::to_string(st.st_size) +
-                                    " bytes is over the limit of " + std::to_string(kMaxFileBytes) +
-                                    " bytes");
+  if (regular && static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return overLimit();
   std::vector<std::uint8_t> data;
-  data.reserve(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0);
-  std::uint8_t chunk[1 << 16];
+  try {
+    // A regular file's size is known; a pipe or device grows the buffer as
+    // data comes, never past the limit.
+    data.resize(regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 1 << 16);
+  } catch (const std::bad_alloc&) {
+    return makeError(kTooLarge, "not enough memory to read the file");
+  }
+  std::size_t used = 0;
+  bool sniffed = false;
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (used == data.size()) {
+      if (data.size() > kMaxFileBytes) return overLimit();
+      try {
+        data.resize(std::min<std::size_t>(data.size() * 2, kMaxFileBytes + 1));
+      } catch (const std::bad_alloc&) {
+        return makeError(kTooLarge, "not enough memory to read the file");
+      }
+    }
+    const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       return failed("cannot read the file");
     }
     if (n == 0) break;
-    if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes)
-      return makeError(kTooLarge,
-                       "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
-    data.insert(data.end(), chunk, chunk + n);
+    used += static_cast<std::size_t>(n);
+    if (used > kMaxFileBytes) return overLimit();
+    // Whatever does not start like a photo is not read to its end (which
+    // a device such as /dev/zero does not have).
+    if (!sniffed && used >= 8) {
+      sniffed = true;
+      if (sniffFormat({data.data(), used}) == Format::Unknown)
+        return makeError(kNotAnImage, "not a JPEG or PNG image");
+    }
   }
-  return decode(data, maxPixels);
+  data.resize(used);
+  return data;
+}
+
+Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
+  auto data = readImageFile(path);
+  if (!data) return data.error();
+  return decode(*data, maxPixels);
+}
+
+Result<Photo> loadPhoto(std::span<const std::uint8_t> data, int maxResolution,
+                        std::uint64_t maxPixels) {
+  if (maxResolution < 1) maxResolution = 1;
+  if (!data.empty() && sniffFormat(data) == Format::Jpeg)
+    return JpegCodec::load(data, maxPixels, maxResolution);
+  auto decoded = decode(data, maxPixels);
+  if (!decoded) return decoded.error();
+  Photo photo;
+  photo.image = normalizeImage(*decoded, maxResolution);
+  if (!photo.image) return makeError(kTooLarge, "not enough memory for the picture");
+  return photo;
+}
+
+Result<Photo> loadPhotoFile(const std::filesystem::path& path, int maxResolution,
+                            std::uint64_t maxPixels) {
+  auto data = readImageFile(path);
+  if (!data) return data.error();
+  return loadPhoto(*data, maxResolution, maxPixels);
 }
 
 Result<std::vector<std::uint8_t>> encodeJpeg(const Image& image, float quality) {
@@ -106,9 +156,10 @@ Result<std::vector<std::uint8_t>> encodeJpeg(const Image& image, float quality) 
 
 Result<std::vector<std::uint8_t>> encodePng(const Image& image) { return PngCodec::encode(image); }
 
-Status writeFile(const Image& image, const std::filesystem::path& path, float jpegQuality) {
+Status writeFile(const Image& image, const std::filesystem::path& path, float jpegQuality,
+                 Format format) {
   Result<std::vector<std::uint8_t>> encoded = makeError(kEncodeFailed, "");
-  switch (formatForPath(path)) {
+  switch (format == Format::Unknown ? formatForPath(path) : format) {
     case Format::Jpeg:
       encoded = encodeJpeg(image, jpegQuality);
       break;
@@ -122,8 +173,16 @@ Status writeFile(const Image& image, const std::filesystem::path& path, float jp
   if (!encoded) return encoded.error();
   Status written = AtomicFile::writeAll(path, *encoded);
   if (!written) {
-    Error e =
-        makeError(kWriteFailed, "cannot write the file (" + written.error().description + ")");
+    // The file's errors name it; the description here gives the cause only,
+    // for callers that name the file themselves.
+    std::string cause = written.error().description;
+    for (const std::string& name : {path.string(), std::filesystem::absolute(path).string()}) {
+      if (cause.rfind(name + ": ", 0) == 0) {
+        cause.erase(0, name.size() + 2);
+        break;
+      }
+    }
+    Error e = makeError(kWriteFailed, "cannot write the file (" + cause + ")");
     e.underlying = std::make_shared<Error>(written.error());
     return e;
   }
