@@ -1,5 +1,6 @@
 // glowsnap: tone-mapping filters for photos on the command line.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <cstdlib>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -30,9 +31,16 @@ int main(int argc, char** argv) {
   glowsnap::cli::HttpCommand::add(app, exitCode);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    int code = app.exit(e);
-    return code == 0 ? 0 : glowsnap::cli::kExitUsage;
+    // One line, like every other error of the command line.
+    std::fprintf(stderr, "glowsnap: %s (see glowsnap --help)\n", e.what());
+    return glowsnap::cli::kExitUsage;
   }
   return exitCode;
 }
