@@ -7,6 +7,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,34 +63,51 @@ Result<ImageRef> decode(std::span<const std::uint8_t> data, std::uint64_t maxPix
   return makeError(kNotAnImage, "not a JPEG or PNG image");
 }
 
-Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path) {
-  auto failed = [](const char* what) {
-    return makeError(kUnreadable, std::string(what) + " (" + std::strerror(errno) + ")");
-  };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failed("cannot open the file");
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-  } closer{fd};
+namespace {
+
+Error fileError(const char* what) {
+  return makeError(kUnreadable, std::string(what) + " (" + std::strerror(errno) + ")");
+}
+
+Error overLimit() {
+  return makeError(kTooLarge,
+                   "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
+}
+
+// An input opened for reading, closed when it goes.
+struct InputFile {
+  int fd = -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return failed("cannot read the file");
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return failed("cannot read the file");
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() {
+    if (fd >= 0) ::close(fd);
   }
-  const bool regular = S_ISREG(st.st_mode);
-  auto overLimit = [] {
-    return makeError(kTooLarge,
-                     "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
-  };
+  bool regular() const { return S_ISREG(st.st_mode); }
+};
+
+Status openInput(const std::filesystem::path& path, InputFile& file) {
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file.fd < 0) return fileError("cannot open the file");
+  if (::fstat(file.fd, &file.st) != 0) return fileError("cannot read the file");
+  if (S_ISDIR(file.st.st_mode)) {
+    errno = EISDIR;
+    return fileError("cannot read the file");
+  }
   // No photo comes near this; a bigger file is not read into memory.
-  if (regular && static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return overLimit();
+  if (file.regular() && static_cast<std::uint64_t>(file.st.st_size) > kMaxFileBytes)
+    return overLimit();
+  return {};
+}
+
+// Reads to the end: a regular file's size is known; a pipe or device grows
+// the buffer as data comes, never past the limit.
+Result<std::vector<std::uint8_t>> readAll(const InputFile& file) {
   std::vector<std::uint8_t> data;
   try {
-    // A regular file's size is known; a pipe or device grows the buffer as
-    // data comes, never past the limit.
-    data.resize(regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 1 << 16);
+    data.resize(file.regular() && file.st.st_size > 0 ? static_cast<std::size_t>(file.st.st_size)
+                                                      : 1 << 16);
   } catch (const std::bad_alloc&) {
     return makeError(kTooLarge, "not enough memory to read the file");
   }
@@ -104,10 +122,10 @@ Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& pat
         return makeError(kTooLarge, "not enough memory to read the file");
       }
     }
-    const ssize_t n = ::read(fd, data.data() + used, data.size() - used);
+    const ssize_t n = ::read(file.fd, data.data() + used, data.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return failed("cannot read the file");
+      return fileError("cannot read the file");
     }
     if (n == 0) break;
     used += static_cast<std::size_t>(n);
@@ -124,10 +142,39 @@ Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& pat
   return data;
 }
 
-Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
-  auto data = readImageFile(path);
+// Hands the file's content to use: a regular file mapped into memory (its
+// pages come from the page cache, with no copy and no fresh memory to
+// clear), anything else read.
+template <typename T, typename Use>
+Result<T> withContent(const std::filesystem::path& path, Use use) {
+  InputFile file;
+  if (Status opened = openInput(path, file); !opened) return opened.error();
+  if (file.regular() && file.st.st_size > 0) {
+    const auto size = static_cast<std::size_t>(file.st.st_size);
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.fd, 0);
+    if (p != MAP_FAILED) {
+      ::madvise(p, size, MADV_SEQUENTIAL);
+      Result<T> r = use(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(p), size));
+      ::munmap(p, size);
+      return r;
+    }
+  }
+  auto data = readAll(file);
   if (!data) return data.error();
-  return decode(*data, maxPixels);
+  return use(std::span<const std::uint8_t>(*data));
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path) {
+  InputFile file;
+  if (Status opened = openInput(path, file); !opened) return opened.error();
+  return readAll(file);
+}
+
+Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
+  return withContent<ImageRef>(
+      path, [&](std::span<const std::uint8_t> data) { return decode(data, maxPixels); });
 }
 
 Result<Photo> loadPhoto(std::span<const std::uint8_t> data, int maxResolution,
@@ -145,9 +192,9 @@ Result<Photo> loadPhoto(std::span<const std::uint8_t> data, int maxResolution,
 
 Result<Photo> loadPhotoFile(const std::filesystem::path& path, int maxResolution,
                             std::uint64_t maxPixels) {
-  auto data = readImageFile(path);
-  if (!data) return data.error();
-  return loadPhoto(*data, maxResolution, maxPixels);
+  return withContent<Photo>(path, [&](std::span<const std::uint8_t> data) {
+    return loadPhoto(data, maxResolution, maxPixels);
+  });
 }
 
 Result<std::vector<std::uint8_t>> encodeJpeg(const Image& image, float quality) {

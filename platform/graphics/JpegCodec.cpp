@@ -180,7 +180,9 @@ void runDecode(DecodeState& st) {
       return fail(st, imageio::kTooLarge,
                   "the JPEG image needs more memory to decode than the limit of " +
                       std::to_string(kMaxDecoderMemory) + " bytes");
-    return fail(st, imageio::kCorrupt, std::string("damaged JPEG data (") + st.err.message + ")");
+    return fail(st, imageio::kCorrupt,
+                std::string(st.err.endReached ? "truncated JPEG data (" : "damaged JPEG data (") +
+                    st.err.message + ")");
   }
   jpeg_create_decompress(&cinfo);
   cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
@@ -254,10 +256,7 @@ void runDecode(DecodeState& st) {
   // cut would be grey.
   if (st.err.truncated || cinfo.output_scanline < cinfo.output_height)
     return fail(st, imageio::kCorrupt,
-                "truncated JPEG data (the file ends inside the picture, before row " +
-                    std::to_string(std::min(cinfo.output_scanline + 1, cinfo.output_height) *
-                                   static_cast<unsigned>(st.scaleDenominator)) +
-                    " of " + std::to_string(cinfo.image_height) + ")");
+                "truncated JPEG data (the file ends inside the picture)");
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
 }
