@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "platform/graphics/ImageIO.h"
 #include "platform/graphics/Normalize.h"
 
@@ -243,6 +245,52 @@ void BM_Batch16Vipsthumbnail(benchmark::State& state) {
   state.counters["photos_per_s"] = benchmark::Counter(
       static_cast<double>(kBatch) * state.iterations(), benchmark::Counter::kIsRate);
 }
+
+// A JPEG of 16384 × 16384 (the largest the decoders accept), written row by
+// row with libjpeg so that making it needs no picture in memory either.
+fs::path hugePhoto() {
+  static const fs::path path = [] {
+    const fs::path p = fs::temp_directory_path() / "glowsnap-photo-bench-v1" / "huge16k.jpg";
+    if (fs::exists(p)) return p;
+    const fs::path part = p.string() + ".part";
+    std::FILE* f = std::fopen(part.c_str(), "wb");
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, f);
+    cinfo.image_width = cinfo.image_height = 16384;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 75, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(16384 * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      const unsigned y = cinfo.next_scanline;
+      for (unsigned x = 0; x < 16384; ++x) {
+        row[x * 3] = static_cast<std::uint8_t>(x >> 6);
+        row[x * 3 + 1] = static_cast<std::uint8_t>(y >> 6);
+        row[x * 3 + 2] = static_cast<std::uint8_t>((x ^ y) & 0x3F);
+      }
+      JSAMPROW r = row.data();
+      jpeg_write_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(f);
+    fs::rename(part, p);
+    return p;
+  }();
+  return path;
+}
+
+// Its memory is in proportion to the working size, not to the claim.
+void BM_Glowsnap16kSquare(benchmark::State& state) {
+  runCommands(state, {{kGlowsnap, "apply", "--progress", "none", hugePhoto().string(), "-o",
+                       out("huge.jpg")}});
+}
+BENCHMARK(BM_Glowsnap16kSquare)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // In this process, without start-up: loading at 800 (reduced while decoding)
 // against decoding the whole photo.

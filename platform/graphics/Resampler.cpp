@@ -123,6 +123,34 @@ inline std::uint8_t toByte(float v) {
   return static_cast<std::uint8_t>(static_cast<int>(c + 0.5f));
 }
 
+// Filters 4-channel float or byte pixels along u with the weights of fu;
+// src holds the source pixels from column firstColumn on.
+template <typename T>
+void filterRowAlongU(const AxisFilter& fu, const T* src, int firstColumn, float* out) {
+  const int* start = fu.start.data();
+  const int* taps = fu.taps.data();
+  const int* offset = fu.offset.data();
+  const float* weights = fu.weights.data();
+  for (int p = 0; p < fu.count; ++p) {
+    const T* s = src + static_cast<std::size_t>(start[p] - firstColumn) * 4;
+    const float* w = weights + offset[p];
+    float a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    for (int t = 0; t < taps[p]; ++t) {
+      const float wt = w[t];
+      a0 += wt * static_cast<float>(s[0]);
+      a1 += wt * static_cast<float>(s[1]);
+      a2 += wt * static_cast<float>(s[2]);
+      a3 += wt * static_cast<float>(s[3]);
+      s += 4;
+    }
+    out[0] = a0;
+    out[1] = a1;
+    out[2] = a2;
+    out[3] = a3;
+    out += 4;
+  }
+}
+
 // Produces the resampled picture one row at a time (rows along v, pixels
 // along u, as in the source), in increasing row order. The work goes first
 // along the axis that removes more of it: columns first when the picture
@@ -192,34 +220,6 @@ class RowProducer {
       std::memcpy(dst + p * 4, src + static_cast<std::size_t>(fu_.start[p]) * 4, 4);
   }
 
-  // Filters 4-channel float or byte pixels along u with the weights of fu.
-  template <typename T>
-  // src holds the source pixels from column firstColumn on.
-  void filterAlongU(const T* src, int firstColumn, float* out) const {
-    const int* start = fu_.start.data();
-    const int* taps = fu_.taps.data();
-    const int* offset = fu_.offset.data();
-    const float* weights = fu_.weights.data();
-    for (int p = 0; p < fu_.count; ++p) {
-      const T* s = src + static_cast<std::size_t>(start[p] - firstColumn) * 4;
-      const float* w = weights + offset[p];
-      float a0 = 0, a1 = 0, a2 = 0, a3 = 0;
-      for (int t = 0; t < taps[p]; ++t) {
-        const float wt = w[t];
-        a0 += wt * static_cast<float>(s[0]);
-        a1 += wt * static_cast<float>(s[1]);
-        a2 += wt * static_cast<float>(s[2]);
-        a3 += wt * static_cast<float>(s[3]);
-        s += 4;
-      }
-      out[0] = a0;
-      out[1] = a1;
-      out[2] = a2;
-      out[3] = a3;
-      out += 4;
-    }
-  }
-
   // Each source row is filtered along u once and kept while the vertical
   // taps need it; rows are then combined along v.
   const float* filteredRow(int v) {
@@ -227,7 +227,7 @@ class RowProducer {
     float* row = rows_.data() + static_cast<std::size_t>(slot) * rowBytes_;
     if (tags_[slot] != v) {
       tags_[slot] = v;
-      filterAlongU(sourceRow(v), 0, row);
+      filterRowAlongU(fu_, sourceRow(v), 0, row);
     }
     return row;
   }
@@ -257,7 +257,7 @@ class RowProducer {
       for (std::size_t i = 0; i < span; ++i) a[i] += wt * static_cast<float>(src[i]);
     }
     line_.resize(rowBytes_);
-    filterAlongU(acc_.data(), c0_, line_.data());
+    filterRowAlongU(fu_, acc_.data(), c0_, line_.data());
     for (std::size_t i = 0; i < rowBytes_; ++i) dst[i] = toByte(line_[i]);
   }
 
@@ -501,7 +501,7 @@ struct RowReducer::State {
 
   void emit(int q) {
     const std::vector<float>& a = acc[q % 3];
-    filterAlongU(a.data(), line.data());
+    filterRowAlongU(fu, a.data(), c0, line.data());
     std::uint8_t* d =
         pixels.data() + (static_cast<std::size_t>(fv.first + q) * width + fu.first) * 4;
     const float cq = fv.coverage[q];
@@ -510,28 +510,6 @@ struct RowReducer::State {
       const float* px = line.data() + static_cast<std::size_t>(p) * 4;
       for (int c = 0; c < 4; ++c)
         d[p * 4 + c] = coverage >= 1.0f ? toByte(px[c]) : toByte(toByte(px[c]) * coverage);
-    }
-  }
-
-  // As RowProducer's: the weights of fu over a row of floats from column c0.
-  void filterAlongU(const float* src, float* out) const {
-    for (int p = 0; p < fu.count; ++p) {
-      const float* s = src + static_cast<std::size_t>(fu.start[p] - c0) * 4;
-      const float* w = fu.weights.data() + fu.offset[p];
-      float a0 = 0, a1 = 0, a2 = 0, a3 = 0;
-      for (int t = 0; t < fu.taps[p]; ++t) {
-        const float wt = w[t];
-        a0 += wt * s[0];
-        a1 += wt * s[1];
-        a2 += wt * s[2];
-        a3 += wt * s[3];
-        s += 4;
-      }
-      out[0] = a0;
-      out[1] = a1;
-      out[2] = a2;
-      out[3] = a3;
-      out += 4;
     }
   }
 };
