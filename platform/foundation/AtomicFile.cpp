@@ -5,18 +5,60 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/foundation/TemporaryFiles.h"
 
 namespace glowsnap {
 namespace {
 
+constexpr const char* kDomain = "GlowsnapFileErrorDomain";
+
 Error ioError(const std::filesystem::path& path, const std::string& what, int err) {
-  return Error{"GlowsnapFileErrorDomain", err,
-               path.string() + ": " + what + ": " + std::strerror(err), nullptr, {}};
+  return Error{kDomain, err, path.string() + ": " + what + ": " + std::strerror(err), nullptr, {}};
+}
+
+Error kindError(const std::filesystem::path& path, const std::string& what, int err) {
+  return Error{kDomain, err, path.string() + ": " + what, nullptr, {}};
+}
+
+// Follows a chain of symlinks to the name it ends at, which may not exist
+// yet (a dangling link names the file that writing it creates).
+Result<std::filesystem::path> followLinks(const std::filesystem::path& requested) {
+  std::filesystem::path current = requested;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+    if (n < 0) return ioError(requested, "cannot read the symlink", errno);
+    std::filesystem::path next(std::string(buffer, static_cast<std::size_t>(n)));
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  return ioError(requested, "cannot follow the symlink", ELOOP);
 }
 
 }  // namespace
+
+Result<OutputTarget> AtomicFile::resolveOutput(const std::filesystem::path& requested) {
+  auto followed = followLinks(requested);
+  if (!followed) return followed.error();
+  OutputTarget out{std::move(followed).value(), false};
+  struct stat st {};
+  if (::stat(out.path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return out;  // nothing there yet: created atomically
+    return ioError(requested, "cannot look at the output", errno);
+  }
+  if (S_ISREG(st.st_mode)) return out;
+  if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+    out.stream = true;
+    return out;
+  }
+  if (S_ISDIR(st.st_mode)) return kindError(requested, "is a directory", EISDIR);
+  return kindError(requested, "is not a regular file, a device or a pipe", EINVAL);
+}
 
 AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {}
 
@@ -24,19 +66,37 @@ AtomicFile::~AtomicFile() { discard(); }
 
 Status AtomicFile::open() {
   discard();
-  auto dir = target_.parent_path();
+  auto resolved = resolveOutput(target_);
+  if (!resolved) return resolved.error();
+  resolved_ = std::move(resolved).value();
+  if (resolved_.stream) {
+    int fd = ::open(resolved_.path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return ioError(target_, "cannot open", errno);
+    fd_ = fd;
+    return {};
+  }
+  auto dir = resolved_.path.parent_path();
   if (dir.empty()) dir = ".";
-  // The temporary lives beside the target so that the final rename stays
-  // within one file system and is atomic.
+  // The temporary lives beside the file it replaces so that the final
+  // rename stays within one file system and is atomic.
   std::string name(".");
-  name.append(target_.filename().string()).append(".XXXXXX");
+  name.append(resolved_.path.filename().string()).append(".XXXXXX");
   std::string pattern = (dir / name).string();
   int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return ioError(target_, "cannot create a temporary file", errno);
-  // Same permissions a plain create would give (0666 less the umask).
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+  TemporaryFiles::track(pattern);
+  // A replaced file keeps its permissions; a new one gets what a plain
+  // create would give (0666 less the umask).
+  struct stat st {};
+  mode_t mode;
+  if (::stat(resolved_.path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
   fd_ = fd;
   temp_ = pattern;
   return {};
@@ -59,6 +119,12 @@ Status AtomicFile::write(const void* data, std::size_t size) {
 
 Status AtomicFile::commit() {
   if (fd_ < 0) return ioError(target_, "not open", EBADF);
+  if (resolved_.stream) {
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) return ioError(target_, "cannot write", errno);
+    return {};
+  }
   if (::fsync(fd_) != 0) {
     int err = errno;
     discard();
@@ -66,12 +132,12 @@ Status AtomicFile::commit() {
   }
   ::close(fd_);
   fd_ = -1;
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (::rename(temp_.c_str(), resolved_.path.c_str()) != 0) {
     int err = errno;
-    ::unlink(temp_.c_str());
-    temp_.clear();
+    discard();
     return ioError(target_, "cannot replace", err);
   }
+  TemporaryFiles::untrack(temp_);
   temp_.clear();
   return {};
 }
@@ -83,6 +149,7 @@ void AtomicFile::discard() {
   }
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
+    TemporaryFiles::untrack(temp_);
     temp_.clear();
   }
 }

@@ -11,7 +11,7 @@ binary="$work/fuzz_decode"
 sources=("$src/platform/graphics/ImageIO.cpp" "$src/platform/graphics/JpegCodec.cpp"
          "$src/platform/graphics/PngCodec.cpp" "$src/platform/graphics/Image.cpp"
          "$src/platform/graphics/PixelBuffer.cpp"
-         "$src/platform/foundation/AtomicFile.cpp" "$src/tests/platform/graphics/fuzz_decode.cpp")
+         "$src/platform/foundation/AtomicFile.cpp" "$src/platform/foundation/TemporaryFiles.cpp" "$src/tests/platform/graphics/fuzz_decode.cpp")
 if fuzz_needs_rebuild "$binary" "${sources[@]}" "$src"/platform/graphics/*.h; then
   "$cxx" "${fuzz_cxxflags[@]}" "${sources[@]}" \
     $(pkg-config --cflags --libs libexif libpng) -ljpeg -o "$binary"
