@@ -19,6 +19,7 @@
 #include "cli/FilterNames.h"
 #include "cli/FilterRunner.h"
 #include "cli/Messages.h"
+#include "platform/foundation/FileIdentity.h"
 #include "platform/graphics/ImageIO.h"
 
 namespace glowsnap::cli {
@@ -140,6 +141,25 @@ std::optional<Refusal> planOutputs(const ApplyOptions& o, OutputPlan& plan) {
                                          " (" + printable(out) + ")")};
     plan.outputs.push_back(out);
     plan.formats.push_back(imageio::formatForPath(out));
+  }
+  return std::nullopt;
+}
+
+// No result may land on an input: outputs and inputs are compared as files
+// (device and inode, after links), so that `-o x.jpg` for x.jpg, `-o .` in
+// the photos' folder or a link to an input are all found.
+std::optional<Refusal> refuseOverwritingInputs(const ApplyOptions& o, const OutputPlan& plan) {
+  std::vector<std::pair<FileIdentity, std::size_t>> inputs;
+  for (std::size_t i = 0; i < o.inputs.size(); ++i)
+    if (auto id = FileIdentity::of(o.inputs[i])) inputs.emplace_back(*id, i);
+  for (const auto& out : plan.outputs) {
+    const auto id = FileIdentity::of(out);
+    if (!id) continue;
+    for (const auto& [inputId, i] : inputs)
+      if (inputId == *id)
+        return Refusal{kExitUsage,
+                       fileMessage(o.inputs[i], "the result would replace this input (-o " +
+                                                    printable(out) + "); choose another output")};
   }
   return std::nullopt;
 }
@@ -491,6 +511,7 @@ int ApplyCommand::run(const ApplyOptions& o) {
 
   OutputPlan plan;
   if (auto r = planOutputs(o, plan)) return refuse(*r);
+  if (auto r = refuseOverwritingInputs(o, plan)) return refuse(*r);
   if (plan.toDirectory)
     if (auto r = makeOutputDirectory(o.output)) return refuse(*r);
   return Batch(o, plan, *filter, filterName).run();

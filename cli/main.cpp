@@ -9,6 +9,7 @@
 #include "cli/ApplyCommand.h"
 #include "cli/HttpCommand.h"
 #include "cli/ListCommand.h"
+#include "platform/foundation/TemporaryFiles.h"
 
 int main(int argc, char** argv) {
 #if defined(__GLIBC__)
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
 #endif
+  // Interrupted, the command removes the temporary files it was writing
+  // and exits with 128 + the signal's number.
+  glowsnap::TemporaryFiles::removeOnSignals();
   CLI::App app{"glowsnap: give photos an HDR look, bloom, contrast or colour"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "glowsnap 0.1.0");

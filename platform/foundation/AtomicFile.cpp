@@ -92,8 +92,13 @@ Status AtomicFile::open() {
   if (::stat(resolved_.path.c_str(), &st) == 0) {
     mode = st.st_mode & 07777;
   } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
+    // umask() can only be read by setting it: done once, so that threads
+    // writing files at the same time never see (or leave) the mask at 0.
+    static const mode_t mask = [] {
+      const mode_t m = ::umask(0);
+      ::umask(m);
+      return m;
+    }();
     mode = 0666 & ~mask;
   }
   ::fchmod(fd, mode);
