@@ -2,8 +2,17 @@
 // names, directories, batches; its messages one line each.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "cli/CliSupport.h"
 #include "cli/ProgressReporter.h"
@@ -218,6 +227,148 @@ TEST(Apply, ABatchGivesWhatOneByOneRunsGive) {
   }
   EXPECT_EQ(compared, 8u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "batch"), {}), 8);
+}
+
+TEST(Apply, NeverWritesOverAnInput) {
+  test::TempDir dir;
+  writeBytes(dir / "a.jpg", jpegOf(makePhoto(40, 30, 1)));
+  writeBytes(dir / "b.jpg", jpegOf(makePhoto(40, 30, 2)));
+  const std::string a = slurp(dir / "a.jpg"), b = slurp(dir / "b.jpg");
+  std::filesystem::create_symlink(dir / "a.jpg", dir / "link.jpg");
+  std::filesystem::create_hard_link(dir / "b.jpg", dir / "hard.jpg");
+  const std::string in = (dir / "a.jpg").string();
+  for (const std::vector<std::string>& outputs :
+       {std::vector<std::string>{in, "-o", in},                            // itself
+        {in, (dir / "b.jpg").string(), "-o", dir.path().string() + "/"},   // dir/*.jpg -o dir/
+        {in, "-o", dir.path().string() + "/."},                            // -o . in the folder
+        {in, "-o", (dir / "link.jpg").string()},                           // through a link
+        {(dir / "b.jpg").string(), "-o", (dir / "hard.jpg").string()}}) {  // another name
+    std::vector<std::string> args = {"apply", "--progress", "none"};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    auto r = glowsnap(dir, args);
+    EXPECT_EQ(r.status, 2) << outputs.back() << ": " << r.err;
+    EXPECT_EQ(linesOf(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("would replace this input"), std::string::npos) << r.err;
+    EXPECT_TRUE(slurp(dir / "a.jpg") == a);
+    EXPECT_TRUE(slurp(dir / "b.jpg") == b);
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.jpg"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 6);  // + std*.txt
+}
+
+TEST(Apply, OutputsAreWrittenThroughLinksAndStraightIntoDevicesAndPipes) {
+  test::TempDir dir;
+  auto in = writePng(dir, "in.png", makePhoto(30, 20));
+  // A symlink: its target gets the result, the link stays.
+  std::filesystem::create_directory(dir / "real");
+  std::ofstream(dir / "real" / "target.png") << "old";
+  std::filesystem::create_symlink(dir / "real" / "target.png", dir / "out.png");
+  auto r =
+      glowsnap(dir, {"apply", "--progress", "none", in.string(), "-o", (dir / "out.png").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "out.png"));
+  EXPECT_TRUE(imageio::decodeFile(dir / "real" / "target.png").ok());
+  // A device: written into, left a device.
+  r = glowsnap(dir,
+               {"apply", "--progress", "none", "--format", "jpg", in.string(), "-o", "/dev/null"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+  // A named pipe: the reader gets the picture.
+  const auto fifo = dir / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = slurp(fifo); });
+  r = glowsnap(
+      dir, {"apply", "--progress", "none", "--format", "png", in.string(), "-o", fifo.string()});
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  const std::vector<std::uint8_t> bytes(received.begin(), received.end());
+  EXPECT_TRUE(imageio::decode(bytes).ok());
+  // A directory where a file should go is an error, and stays.
+  std::filesystem::create_directories(dir / "batch" / "in.png");
+  r = glowsnap(dir,
+               {"apply", "--progress", "none", in.string(), "-o", (dir / "batch").string() + "/"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("is a directory"), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "batch" / "in.png"));
+}
+
+// Runs glowsnap on a batch writing into out, sends sig as soon as a
+// temporary file appears there, and answers the raw wait status.
+int interruptWhileWriting(const std::vector<std::string>& inputs, const std::filesystem::path& out,
+                          int sig, bool& sawTemporary) {
+  std::filesystem::create_directories(out);
+  const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  EXPECT_GE(watch, 0);
+  ::inotify_add_watch(watch, out.c_str(), IN_CREATE);
+  std::vector<std::string> args = {GLOWSNAP_CLI_PATH, "apply", "--progress", "none",
+                                   "--max-res",       "4096"};
+  args.insert(args.end(), inputs.begin(), inputs.end());
+  args.push_back("-o");
+  args.push_back(out.string());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  sawTemporary = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int status = 0;
+  bool exited = false;
+  while (!sawTemporary && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{watch, POLLIN, 0};
+    if (::poll(&p, 1, 100) > 0) {
+      alignas(inotify_event) char buffer[4096];
+      const ssize_t n = ::read(watch, buffer, sizeof buffer);
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (e->len > 0 && e->name[0] == '.') sawTemporary = true;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+    }
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      exited = true;
+      break;
+    }
+  }
+  if (!exited) {
+    ::kill(pid, sig);
+    while (std::chrono::steady_clock::now() < deadline && ::waitpid(pid, &status, WNOHANG) != pid)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "glowsnap did not end within a minute of signal " << sig;
+    }
+  }
+  ::close(watch);
+  return status;
+}
+
+TEST(Apply, AnInterruptRemovesTheTemporaryFilesAndExitsWith128PlusTheSignal) {
+  test::TempDir dir;
+  std::vector<std::string> inputs;
+  for (int i = 0; i < 5; ++i)
+    inputs.push_back(
+        writePng(dir, "big" + std::to_string(i) + ".png", makePhoto(1200, 900, i)).string());
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE("signal " + std::to_string(sig));
+    const auto out = dir / ("out" + std::to_string(sig));
+    bool sawTemporary = false;
+    const int status = interruptWhileWriting(inputs, out, sig, sawTemporary);
+    ASSERT_TRUE(sawTemporary) << "no temporary file appeared before the batch ended";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal, not by its handler";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+      EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+  }
 }
 
 TEST(ProgressBar, FitsTheTerminalShortensTheNameAndSaysEncoding) {
