@@ -229,7 +229,7 @@ Status writeFile(const Image& image, const std::filesystem::path& path, float jp
         break;
       }
     }
-    Error e = makeError(kWriteFailed, "cannot write the file (" + cause + ")");
+    Error e = makeError(kWriteFailed, cause);
     e.underlying = std::make_shared<Error>(written.error());
     return e;
   }
