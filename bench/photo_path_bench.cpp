@@ -298,6 +298,17 @@ void BM_InProcessLoad800(benchmark::State& state) {
   const auto file = imageio::readImageFile(photos()[0]).value();
   for (auto _ : state) benchmark::DoNotOptimize(imageio::loadPhoto(file, 800));
 }
+void BM_InProcessLoad2048(benchmark::State& state) {
+  const auto file = imageio::readImageFile(photos()[0]).value();
+  for (auto _ : state) benchmark::DoNotOptimize(imageio::loadPhoto(file, 2048));
+}
+void BM_InProcessDecodeThenNormalise2048(benchmark::State& state) {
+  const auto file = imageio::readImageFile(photos()[0]).value();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(normalizeImage(imageio::decode(file).value(), 2048));
+}
+BENCHMARK(BM_InProcessLoad2048)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InProcessDecodeThenNormalise2048)->Unit(benchmark::kMillisecond);
 void BM_InProcessDecodeFull(benchmark::State& state) {
   const auto file = imageio::readImageFile(photos()[0]).value();
   for (auto _ : state) benchmark::DoNotOptimize(imageio::decode(file));

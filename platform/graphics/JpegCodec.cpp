@@ -1,13 +1,17 @@
 #include "platform/graphics/JpegCodec.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -105,6 +109,93 @@ bool isExifPayload(const jpeg_saved_marker_ptr m) {
 // is capped like a decoded picture.
 constexpr long kMaxDecoderMemory = 1L << 30;
 
+// Hands strips of decoded rows to a reducer on a thread of its own, so that
+// reducing a large picture overlaps decoding it. A few strips circulate:
+// the decoder fills one while the thread reduces the others.
+class RowPipe {
+ public:
+  static constexpr int kStripRows = 16;
+
+  RowPipe(RowReducer& reducer, std::size_t rowBytes) : reducer_(reducer), rowBytes_(rowBytes) {
+    for (auto& strip : strips_) strip.resize(rowBytes * kStripRows);
+    for (int i = 0; i < kStrips; ++i) free_.push_back(i);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~RowPipe() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  RowPipe(const RowPipe&) = delete;
+  RowPipe& operator=(const RowPipe&) = delete;
+
+  // A strip to decode kStripRows rows into (waits for one to be free).
+  std::uint8_t* acquire() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !free_.empty(); });
+    filling_ = free_.front();
+    free_.pop_front();
+    return strips_[filling_].data();
+  }
+  // The acquired strip holds rows rows, in order after the previous ones.
+  void push(int rows) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      full_.emplace_back(filling_, rows);
+    }
+    changed_.notify_all();
+  }
+  // Waits until every pushed row is reduced.
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  static constexpr int kStrips = 4;
+
+  void serve() {
+    for (;;) {
+      std::pair<int, int> job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return closed_ || !full_.empty(); });
+        if (full_.empty()) return;
+        job = full_.front();
+        full_.pop_front();
+      }
+      const std::uint8_t* rows = strips_[job.first].data();
+      for (int i = 0; i < job.second; ++i) reducer_.addRow(rows + rowBytes_ * i);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(job.first);
+      }
+      changed_.notify_all();
+    }
+  }
+
+  RowReducer& reducer_;
+  std::size_t rowBytes_;
+  std::vector<std::uint8_t> strips_[kStrips];
+  std::deque<int> free_;
+  std::deque<std::pair<int, int>> full_;
+  int filling_ = -1;
+  bool closed_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread thread_;
+};
+
+// Reductions of decoded pictures this large get a thread of their own.
+constexpr std::uint64_t kPipelinedPixels = 4'000'000;
+
 struct DecodeState {
   std::span<const std::uint8_t> data;
   std::uint64_t maxPixels = 0;
@@ -112,9 +203,9 @@ struct DecodeState {
   ErrorManager err;
   jpeg_decompress_struct cinfo;
   std::vector<std::uint8_t> pixels;
-  std::vector<std::uint8_t> strip;  // rows as libjpeg writes them, when not into pixels
-  std::vector<std::uint8_t> row;    // one converted CMYK row
+  std::vector<std::uint8_t> strip;  // rows for the reducer, when it runs here
   std::unique_ptr<RowReducer> reducer;
+  std::unique_ptr<RowPipe> pipe;  // or on a thread of its own
   int width = 0;
   int height = 0;
   int exif = 0;
@@ -164,6 +255,7 @@ bool planReduction(DecodeState& st) {
 }
 
 void fail(DecodeState& st, int code, std::string text) {
+  st.pipe.reset();
   st.errorCode = code;
   st.errorText = std::move(text);
   jpeg_destroy_decompress(&st.cinfo);
@@ -217,8 +309,8 @@ void runDecode(DecodeState& st) {
   const int outWidth = static_cast<int>(cinfo.output_width);
   const int outHeight = static_cast<int>(cinfo.output_height);
   const std::size_t rowBytes = static_cast<std::size_t>(outWidth) * 4;
-  // libjpeg writes into the picture itself where it can; a reduction or a
-  // CMYK conversion takes a few rows at a time from a strip.
+  // libjpeg writes into the picture itself, or for a reduction into strips
+  // of a few rows that go to the reducer.
   const int stripRows = std::max(1, static_cast<int>(cinfo.rec_outbuf_height));
   try {
     if (!reducing) {
@@ -226,37 +318,49 @@ void runDecode(DecodeState& st) {
       st.height = outHeight;
       st.pixels = PixelBuffer::zeroed(rowBytes * static_cast<std::size_t>(outHeight));
     }
-    if (reducing || cmyk) st.strip.resize(rowBytes * static_cast<std::size_t>(stripRows));
-    if (cmyk) st.row.resize(rowBytes);
+    if (reducing) st.strip.resize(rowBytes * static_cast<std::size_t>(stripRows));
   } catch (const std::bad_alloc&) {
     return fail(st, imageio::kTooLarge, "not enough memory for the JPEG image");
   }
-  JSAMPROW rows[16];
-  while (cinfo.output_scanline < cinfo.output_height) {
-    const int first = static_cast<int>(cinfo.output_scanline);
-    const int n = std::min({stripRows, outHeight - first, 16});
-    for (int i = 0; i < n; ++i)
-      rows[i] = st.strip.empty() ? st.pixels.data() + rowBytes * static_cast<std::size_t>(first + i)
-                                 : st.strip.data() + rowBytes * static_cast<std::size_t>(i);
-    const int got = static_cast<int>(jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n)));
-    if (got <= 0 || st.err.truncated) break;
-    for (int i = 0; i < got; ++i) {
-      const std::uint8_t* argb = rows[i];
-      if (cmyk) {
-        std::uint8_t* dst = reducing
-                                ? st.row.data()
-                                : st.pixels.data() + rowBytes * static_cast<std::size_t>(first + i);
-        cmykRowToArgb(rows[i], dst, outWidth, cinfo.saw_Adobe_marker);
-        argb = dst;
-      }
-      if (reducing) st.reducer->addRow(argb);
+  // A large reduction runs on a thread of its own, overlapping the decoding.
+  const bool pipelined = reducing && std::thread::hardware_concurrency() > 1 &&
+                         std::uint64_t(outWidth) * outHeight >= kPipelinedPixels;
+  if (pipelined) {
+    try {
+      st.pipe = std::make_unique<RowPipe>(*st.reducer, rowBytes);
+    } catch (const std::exception&) {
+      st.pipe.reset();  // no thread or memory for it: reduced here
     }
   }
+  JSAMPROW rows[RowPipe::kStripRows];
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const int first = static_cast<int>(cinfo.output_scanline);
+    std::uint8_t* base = st.pipe    ? st.pipe->acquire()
+                         : reducing ? st.strip.data()
+                                    : st.pixels.data() + rowBytes * static_cast<std::size_t>(first);
+    const int n =
+        std::min(reducing && !st.pipe ? stripRows : RowPipe::kStripRows, outHeight - first);
+    for (int i = 0; i < n; ++i) rows[i] = base + rowBytes * static_cast<std::size_t>(i);
+    int got = 0;
+    while (got < n && !st.err.truncated) {
+      const auto r = jpeg_read_scanlines(&cinfo, rows + got, static_cast<JDIMENSION>(n - got));
+      if (r == 0) break;
+      got += static_cast<int>(r);
+    }
+    if (cmyk)  // in place: each pixel's four inks are read before it is written
+      for (int i = 0; i < got; ++i)
+        cmykRowToArgb(rows[i], rows[i], outWidth, cinfo.saw_Adobe_marker);
+    if (st.pipe)
+      st.pipe->push(got);
+    else if (reducing)
+      for (int i = 0; i < got; ++i) st.reducer->addRow(rows[i]);
+    if (got < n || st.err.truncated) break;
+  }
+  if (st.pipe) st.pipe->finish();
   // A picture the file ends inside of is not the photo: the rows below the
   // cut would be grey.
   if (st.err.truncated || cinfo.output_scanline < cinfo.output_height)
-    return fail(st, imageio::kCorrupt,
-                "truncated JPEG data (the file ends inside the picture)");
+    return fail(st, imageio::kCorrupt, "truncated JPEG data (the file ends inside the picture)");
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
 }

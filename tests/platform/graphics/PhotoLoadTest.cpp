@@ -77,6 +77,12 @@ TEST(PhotoLoad, ReducingRowsAsTheyArriveGivesTheBytesOfTheDrawing) {
   EXPECT_TRUE(reduced);
   EXPECT_EQ(denominator, 1);
   EXPECT_TRUE(test::imagesEqual(*image, *decodeThenNormalise(jpeg, 512)));
+  // A large one is reduced on a thread of its own while it is decoded.
+  const auto large = jpegOf(test::photoLikeImage(2400, 1800, 4));
+  auto reducedLarge = loaded(large, 1300, &reduced, &denominator);
+  ASSERT_TRUE(reducedLarge);
+  EXPECT_EQ(denominator, 1);
+  EXPECT_TRUE(test::imagesEqual(*reducedLarge, *decodeThenNormalise(large, 1300)));
   // Turned and mirrored pictures are reduced in the bitmap's orientation
   // and turned afterwards: the same picture within rounding.
   for (int tag : {Image::Down, Image::Right, Image::LeftMirrored}) {
