@@ -274,7 +274,6 @@ class Batch {
     for (std::size_t i = 0; i < jobs_.size(); ++i) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        startLoads();
         waitAndReport(lock, [&] { return jobs_[i].loaded; });
       }
       filterAndPassOn(i);
@@ -300,10 +299,11 @@ class Batch {
   }
 
   // With the lock held: waits for ready, printing finished photos' messages
-  // in input order meanwhile.
+  // in input order meanwhile, and starting more photos as others finish.
   template <typename Ready>
   void waitAndReport(std::unique_lock<std::mutex>& lock, Ready ready) {
     for (;;) {
+      startLoads();
       report();
       if (ready()) return;
       changed_.wait(lock);
@@ -352,6 +352,7 @@ class Batch {
   void filterAndPassOn(std::size_t i) {
     Job& job = jobs_[i];
     if (!job.upright) {
+      std::lock_guard<std::mutex> lock(mutex_);
       finishJob(job);
       return;
     }
