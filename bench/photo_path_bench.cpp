@@ -136,6 +136,7 @@ fs::path outputDir() {
 struct ChildRun {
   bool ok = false;
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time, all threads
   double maxRssMiB = 0;
 };
 
@@ -158,6 +159,10 @@ ChildRun runChild(const std::vector<std::string>& args) {
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   r.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  auto secondsOf = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6;
+  };
+  r.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
   return r;
 }
 
@@ -173,6 +178,7 @@ void runCommands(benchmark::State& state, const std::vector<std::vector<std::str
     return;
   }
   double peak = 0;
+  double cpu = 0;
   for (auto _ : state) {
     double seconds = 0;
     for (const auto& c : commands) {
@@ -182,11 +188,13 @@ void runCommands(benchmark::State& state, const std::vector<std::vector<std::str
         return;
       }
       seconds += r.seconds;
+      cpu += r.cpuSeconds;
       peak = std::max(peak, r.maxRssMiB);
     }
     state.SetIterationTime(seconds);
   }
   state.counters["peak_MiB"] = peak;
+  state.counters["cpu_ms"] = cpu * 1000.0 / static_cast<double>(state.iterations());
   state.counters["photos_per_s"] = benchmark::Counter(
       static_cast<double>(commands.size()) * state.iterations(), benchmark::Counter::kIsRate);
 }
