@@ -140,7 +140,12 @@ struct ChildRun {
   double maxRssMiB = 0;
 };
 
-ChildRun runChild(const std::vector<std::string>& args) {
+// Peak memory comes from GNU time run around the tool: a child forked from
+// this process would start with this process's resident size as its peak.
+ChildRun runChild(const std::vector<std::string>& command) {
+  const fs::path report = outputDir() / "peak.txt";
+  std::vector<std::string> args = {"/usr/bin/time", "-f", "%M", "-o", report.string()};
+  args.insert(args.end(), command.begin(), command.end());
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -149,7 +154,7 @@ ChildRun runChild(const std::vector<std::string>& args) {
   if (pid == 0) {
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
-    ::execvp(argv[0], argv.data());
+    ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   int status = 0;
@@ -158,15 +163,20 @@ ChildRun runChild(const std::vector<std::string>& args) {
   ChildRun r;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  r.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   auto secondsOf = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
   };
   r.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
+  if (std::FILE* f = std::fopen(report.c_str(), "r")) {
+    long kib = 0;
+    if (std::fscanf(f, "%ld", &kib) == 1) r.maxRssMiB = static_cast<double>(kib) / 1024.0;
+    std::fclose(f);
+  }
   return r;
 }
 
 bool installed(const std::string& tool) {
+  if (!fs::exists("/usr/bin/time")) return false;
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
@@ -174,7 +184,7 @@ bool installed(const std::string& tool) {
 // of its commands one after the other) and takes the wall time.
 void runCommands(benchmark::State& state, const std::vector<std::vector<std::string>>& commands) {
   if (!installed(commands.front().front())) {
-    state.SkipWithError((commands.front().front() + " is not installed").c_str());
+    state.SkipWithError((commands.front().front() + " or /usr/bin/time is not installed").c_str());
     return;
   }
   double peak = 0;
