@@ -56,6 +56,13 @@ Result<std::filesystem::path> followLinks(const std::filesystem::path& requested
 }  // namespace
 
 Result<OutputTarget> AtomicFile::resolveOutput(const std::filesystem::path& requested) {
+  // A device or pipe reached through links is written through the name as
+  // given: /dev/stdout leads to /proc/self/fd/1, whose link text for a pipe
+  // ("pipe:[…]") names no file, though opening the name itself works.
+  struct stat direct {};
+  if (::stat(requested.c_str(), &direct) == 0 &&
+      (S_ISCHR(direct.st_mode) || S_ISFIFO(direct.st_mode)))
+    return OutputTarget{requested, true};
   auto followed = followLinks(requested);
   if (!followed) return followed.error();
   OutputTarget out{std::move(followed).value(), false};

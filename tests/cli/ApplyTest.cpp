@@ -285,6 +285,12 @@ TEST(Apply, OutputsAreWrittenThroughLinksAndStraightIntoDevicesAndPipes) {
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
   const std::vector<std::uint8_t> bytes(received.begin(), received.end());
   EXPECT_TRUE(imageio::decode(bytes).ok());
+  // Standard output through /dev/stdout, into a pipe.
+  const std::string piped = (dir / "piped.png").string();
+  const std::string command = quote(GLOWSNAP_CLI_PATH) + " apply --progress none --format png " +
+                              quote(in.string()) + " -o /dev/stdout | cat > " + quote(piped);
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(imageio::decodeFile(piped).ok());
   // A directory where a file should go is an error, and stays.
   std::filesystem::create_directories(dir / "batch" / "in.png");
   r = glowsnap(dir,
