@@ -35,7 +35,13 @@ AboutView::AboutView(const std::string& title, const std::string& version, int b
   auto* back = new QToolButton(m_toolbar);
   back->setObjectName("btn_back");
   back->setText(tr("Back"));
-  connect(back, &QToolButton::clicked, this, [this] { on_btn_back(); });
+  connect(back, &QToolButton::clicked, this, [this] {
+    if (m_back_handler) {
+      m_back_handler();
+    } else {
+      on_btn_back();
+    }
+  });
   m_toolbar->setItems({back, Toolbar::flexibleSpace(m_toolbar)});
 
   View::addSubview(this, m_wv);
@@ -53,19 +59,21 @@ AboutView::AboutView(const std::string& title, const std::string& version, int b
 
 AboutView::~AboutView() = default;
 
-void AboutView::show() {
+void AboutView::show(std::function<void()> didStop) {
   QWidget* super = View::superview(this);
   Animation::beginAnimations();
   Animation::setAnimationDuration(0.8);
+  Animation::setAnimationDidStop(std::move(didStop));
   Animation::setAnimationTransition(Animation::Transition::CurlUp, super);
   View::bringSubviewToFront(super, this);
   View::setHidden(this, false);
   Animation::commitAnimations();
 }
 
-void AboutView::on_btn_back() {
+void AboutView::on_btn_back(std::function<void()> didStop) {
   Animation::beginAnimations();
   Animation::setAnimationDuration(0.8);
+  Animation::setAnimationDidStop(std::move(didStop));
   Animation::setAnimationTransition(Animation::Transition::CurlDown, View::superview(this));
   View::setHidden(this, true);
   Animation::commitAnimations();

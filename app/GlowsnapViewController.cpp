@@ -1,6 +1,8 @@
 #include "app/GlowsnapViewController.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTimer>
 #include <QToolButton>
@@ -14,7 +16,6 @@
 #include "app/ImageScrollView.h"
 #include "engine/PostProcess.h"
 #include "filters/FilterCatalogue.h"
-#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Defaults.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
@@ -51,33 +52,70 @@ constexpr const char* kFirstTimeInfo =
     "phone.\n"
     "This often helps out with graphics heavy apps like Glowsnap.";
 
-// The handlers a button of the interface file may name in its "action".
+constexpr const char* kLastPhotoFolder = "last_photo_folder";
+
+using State = GlowsnapViewController::ScreenState;
+
+constexpr const char* kScreenStateNames[GlowsnapViewController::kScreenStateCount] = {
+    "main",           "filter list",      "options",    "result",       "help",
+    "to filter list", "from filter list", "to options", "from options", "to result",
+    "from result",    "to help",          "from help",
+};
+
+// The handlers a button of the interface file may name in its "action",
+// with the screen whose button it is: it takes input there and nowhere else.
 using Handler = void (GlowsnapViewController::*)();
-const std::map<std::string, Handler>& handlers() {
-  static const std::map<std::string, Handler> table = {
-      {"on_btn_help", &GlowsnapViewController::on_btn_help},
-      {"on_btn_select_pp", &GlowsnapViewController::on_btn_select_pp},
-      {"on_btn_select_pp_back", &GlowsnapViewController::on_btn_select_pp_back},
-      {"on_btn_options", &GlowsnapViewController::on_btn_options},
-      {"on_btn_back_from_options", &GlowsnapViewController::on_btn_back_from_options},
-      {"on_btn_take_photo", &GlowsnapViewController::on_btn_take_photo},
-      {"on_btn_import_from_library", &GlowsnapViewController::on_btn_import_from_library},
-      {"on_btn_do_pp", &GlowsnapViewController::on_btn_do_pp},
-      {"on_btn_show_image", &GlowsnapViewController::on_btn_show_image},
-      {"on_btn_back_from_result", &GlowsnapViewController::on_btn_back_from_result},
-      {"on_btn_set_as_current", &GlowsnapViewController::on_btn_set_as_current},
-      {"on_btn_undo", &GlowsnapViewController::on_btn_undo},
-      {"on_btn_save_result", &GlowsnapViewController::on_btn_save_result},
-  };
-  return table;
+struct Control {
+  const char* action;
+  Handler handler;
+  State screen;
+};
+constexpr Control kControls[] = {
+    {"on_btn_help", &GlowsnapViewController::on_btn_help, State::Main},
+    {"on_btn_select_pp", &GlowsnapViewController::on_btn_select_pp, State::Main},
+    {"on_btn_select_pp_back", &GlowsnapViewController::on_btn_select_pp_back, State::FilterList},
+    {"on_btn_options", &GlowsnapViewController::on_btn_options, State::Main},
+    {"on_btn_back_from_options", &GlowsnapViewController::on_btn_back_from_options, State::Options},
+    {"on_btn_take_photo", &GlowsnapViewController::on_btn_take_photo, State::Main},
+    {"on_btn_import_from_library", &GlowsnapViewController::on_btn_import_from_library,
+     State::Main},
+    {"on_btn_do_pp", &GlowsnapViewController::on_btn_do_pp, State::Main},
+    {"on_btn_show_image", &GlowsnapViewController::on_btn_show_image, State::Main},
+    {"on_btn_back_from_result", &GlowsnapViewController::on_btn_back_from_result, State::Result},
+    {"on_btn_set_as_current", &GlowsnapViewController::on_btn_set_as_current, State::Result},
+    {"on_btn_undo", &GlowsnapViewController::on_btn_undo, State::Main},
+    {"on_btn_save_result", &GlowsnapViewController::on_btn_save_result, State::Result},
+};
+
+const Control* controlFor(const std::string& action) {
+  for (const Control& c : kControls) {
+    if (action == c.action) return &c;
+  }
+  return nullptr;
 }
 
-// The buttons a run in progress disables.
-bool blockedWhileRunning(const std::string& action) {
-  return action == "on_btn_do_pp" || action == "on_btn_select_pp" ||
-         action == "on_btn_take_photo" || action == "on_btn_import_from_library" ||
-         action == "on_btn_undo";
-}
+// The moves: from a screen at rest, through a move, to a screen at rest.
+struct Move {
+  State from, via, to;
+};
+constexpr Move kMoves[] = {
+    {State::Main, State::ToFilterList, State::FilterList},
+    {State::FilterList, State::FromFilterList, State::Main},
+    {State::Main, State::ToOptions, State::Options},
+    {State::Options, State::FromOptions, State::Main},
+    {State::Main, State::ToResult, State::Result},
+    {State::Result, State::FromResult, State::Main},
+    // The help page lies over any screen and goes back to it (or, when a
+    // new photo arrives, to the main screen).
+    {State::Main, State::ToHelp, State::Help},
+    {State::FilterList, State::ToHelp, State::Help},
+    {State::Options, State::ToHelp, State::Help},
+    {State::Result, State::ToHelp, State::Help},
+    {State::Help, State::FromHelp, State::Main},
+    {State::Help, State::FromHelp, State::FilterList},
+    {State::Help, State::FromHelp, State::Options},
+    {State::Help, State::FromHelp, State::Result},
+};
 
 void showAlert(const std::string& title, const std::string& message, AlertViewDelegate* delegate,
                const std::string& cancel, const std::vector<std::string>& others = {}) {
@@ -137,6 +175,8 @@ void GlowsnapViewController::loadView() {
   m_outlets.m_btn_set_as_current = ui.m_btn_set_as_current;
   m_outlets.m_toolbar_see_result = ui.m_toolbar_see_result;
   m_outlets.m_waiting_view = ui.m_waiting_view;
+  // The badge over the photo a result was made from takes no clicks.
+  ui.label_before->setAttribute(Qt::WA_TransparentForMouseEvents);
   connectActions();
 }
 
@@ -144,15 +184,22 @@ void GlowsnapViewController::connectActions() {
   for (QAbstractButton* b : m_view->findChildren<QAbstractButton*>()) {
     const QVariant action = b->property("action");
     if (!action.isValid()) continue;
-    auto it = handlers().find(action.toString().toStdString());
-    if (it == handlers().end()) {
+    const Control* c = controlFor(action.toString().toStdString());
+    if (!c) {
       std::cerr << "glowsnap-gui: button " << b->objectName().toStdString()
                 << " names an unknown action " << action.toString().toStdString() << "\n";
       continue;
     }
-    const Handler h = it->second;
+    const Handler h = c->handler;
+    m_controls.emplace_back(b, c->screen);
     QObject::connect(b, &QAbstractButton::clicked, m_view.get(), [this, h] { (this->*h)(); });
   }
+  // The keyboard of every screen passes through here on its way up.
+  m_view->setFocusPolicy(Qt::StrongFocus);
+  View::installEventHandler(m_view.get(), [this](QEvent* e) {
+    if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease) return false;
+    return handleKeyEvent(static_cast<QKeyEvent*>(e));
+  });
 }
 
 void GlowsnapViewController::viewDidLoad() {
@@ -233,6 +280,20 @@ void GlowsnapViewController::viewDidLoad() {
   if (m_selected_pp) o.m_label_cur_pp->setText(QString::fromStdString(m_selected_pp->get_name()));
   m_rotate_result_image = true;
   m_settings.synchronize();
+
+  // The desktop's additions: the file dialog opens where the last photo
+  // came from; the help page's Back goes through the state machine; the
+  // main screen is the only one shown.
+  if (const auto folder = m_settings.stringForKey(kLastPhotoFolder))
+    ImagePicker::setDirectory(*folder);
+  m_av->setBackHandler([this] {
+    if (allowed(ScreenState::Help)) go_to_screen(m_under_help);
+  });
+  m_help_back = m_av->findChild<QAbstractButton*>("btn_back");
+  m_state = ScreenState::Main;
+  show_views({o.m_v_result});
+  update_controls();
+  m_view->setFocus(Qt::OtherFocusReason);
 }
 
 bool GlowsnapViewController::shouldAutorotateToInterfaceOrientation(int orientation) const {
@@ -258,72 +319,256 @@ void GlowsnapViewController::clickedButtonAtIndex(AlertView*, int buttonIndex) {
   if (buttonIndex == 1) do_undo();
 }
 
+// ---- The state machine ----------------------------------------------------
+
+const char* GlowsnapViewController::screenStateName(ScreenState state) {
+  const int i = static_cast<int>(state);
+  return i >= 0 && i < kScreenStateCount ? kScreenStateNames[i] : "?";
+}
+
+bool GlowsnapViewController::isBusy() const {
+  return m_running || m_saving || m_loader.isLoading();
+}
+
+bool GlowsnapViewController::allowed(ScreenState screen) const {
+  return m_view && m_state == screen && !isBusy();
+}
+
+bool GlowsnapViewController::go_to_screen(ScreenState to) {
+  if (!m_view || isMoving()) return false;
+  const ScreenState from = m_state;
+  const Move* move = nullptr;
+  for (const Move& m : kMoves) {
+    if (m.from == from && m.to == to) move = &m;
+  }
+  // The help page goes back to what it lies over, or home.
+  if (!move || (from == ScreenState::Help && to != m_under_help && to != ScreenState::Main))
+    return false;
+
+  Outlets& o = m_outlets;
+  const Rect home = View::frame(o.m_v_result);
+  const float w = home.size.width;
+  const float h = View::frame(o.m_v_result).size.height;
+  const auto at = [](QWidget* v, float x, float y) {
+    Rect f = View::frame(v);
+    f.origin = Point{x, y};
+    return f;
+  };
+  m_state = move->via;
+  m_move_to = to;
+  std::weak_ptr<int> alive = m_alive;
+  auto arrived = [this, alive, to] {
+    if (alive.lock()) settle(to);
+  };
+  setShowsOriginal(false);
+  update_controls();
+
+  switch (move->via) {
+    case ScreenState::ToFilterList: {
+      // The list opens on the filter in use.
+      reload_filter_list();
+      show_views({o.m_v_result, o.m_v_select_pp});
+      slide(o.m_v_result, at(o.m_v_result, 0, -h), o.m_v_select_pp, at(o.m_v_select_pp, 0, 0),
+            arrived);
+      break;
+    }
+    case ScreenState::FromFilterList:
+      slide(o.m_v_result, at(o.m_v_result, 0, 0), o.m_v_select_pp, at(o.m_v_select_pp, 0, h),
+            arrived);
+      break;
+    case ScreenState::ToOptions:
+      View::setFrame(o.m_options_view, at(o.m_options_view, w, 0));
+      show_views({o.m_v_result, o.m_options_view});
+      slide(o.m_options_view, at(o.m_options_view, 0, 0), o.m_v_result, at(o.m_v_result, -w, 0),
+            arrived);
+      break;
+    case ScreenState::FromOptions:
+      slide(o.m_options_view, at(o.m_options_view, w, 0), o.m_v_result, at(o.m_v_result, 0, 0),
+            arrived);
+      store_options();
+      break;
+    case ScreenState::ToResult:
+      View::setFrame(o.m_result_view, at(o.m_result_view, 0, -h));
+      View::setFrame(o.m_v_result, at(o.m_v_result, 0, 0));
+      show_views({o.m_v_result, o.m_result_view});
+      slide(o.m_v_result, at(o.m_v_result, 0, h), o.m_result_view, at(o.m_result_view, 0, 0),
+            arrived);
+      break;
+    case ScreenState::FromResult:
+      slide(o.m_v_result, at(o.m_v_result, 0, 0), o.m_result_view, at(o.m_result_view, 0, -h),
+            arrived);
+      break;
+    case ScreenState::ToHelp:
+      m_under_help = from;
+      m_av->show(arrived);
+      break;
+    case ScreenState::FromHelp:
+      if (to != m_under_help) {
+        // Straight home: the screens move there unseen, under the page.
+        if (m_under_help == ScreenState::Options) store_options();
+        place_at_home();
+      }
+      show_views({to == ScreenState::Main         ? o.m_v_result
+                  : to == ScreenState::FilterList ? o.m_v_select_pp
+                  : to == ScreenState::Options    ? o.m_options_view
+                                                  : o.m_result_view});
+      m_av->on_btn_back(arrived);
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+void GlowsnapViewController::settle(ScreenState at) {
+  Outlets& o = m_outlets;
+  m_state = at;
+  m_move_to = at;
+  switch (at) {
+    case ScreenState::Main:
+      show_views({o.m_v_result});
+      break;
+    case ScreenState::FilterList:
+      show_views({o.m_v_select_pp});
+      break;
+    case ScreenState::Options:
+      show_views({o.m_options_view});
+      break;
+    case ScreenState::Result:
+      show_views({o.m_result_view});
+      break;
+    default:
+      show_views({});  // the help page covers everything
+      break;
+  }
+  update_controls();
+  // The keyboard goes to the screen now shown.
+  if (at == ScreenState::FilterList) {
+    o.m_tv_select_pp->setFocus(Qt::OtherFocusReason);
+  } else {
+    m_view->setFocus(Qt::OtherFocusReason);
+  }
+  std::vector<std::function<void()>> work;
+  work.swap(m_when_resting);
+  for (auto& w : work) w();
+}
+
+void GlowsnapViewController::when_resting(std::function<void()> work) {
+  if (isMoving()) {
+    m_when_resting.push_back(std::move(work));
+  } else {
+    work();
+  }
+}
+
+void GlowsnapViewController::show_views(std::initializer_list<QWidget*> views) {
+  const Outlets& o = m_outlets;
+  for (QWidget* v : {o.m_v_result, o.m_v_select_pp, o.m_options_view, o.m_result_view}) {
+    const bool shown = std::find(views.begin(), views.end(), v) != views.end();
+    if (View::isHidden(v) == shown) View::setHidden(v, !shown);
+  }
+}
+
+void GlowsnapViewController::place_at_home() {
+  const Outlets& o = m_outlets;
+  for (QWidget* v : {o.m_v_result, o.m_v_select_pp, o.m_options_view, o.m_result_view}) {
+    Rect f = View::frame(v);
+    f.origin =
+        Point{v == o.m_options_view ? f.size.width : 0.0f, v == o.m_v_select_pp   ? f.size.height
+                                                           : v == o.m_result_view ? -f.size.height
+                                                                                  : 0.0f};
+    View::setFrame(v, f);
+  }
+}
+
+void GlowsnapViewController::update_controls() {
+  if (!m_view) return;
+  // During a move the controls of the screen coming in already look as they
+  // will; nothing takes input until it has arrived.
+  const ScreenState screen = isMoving() ? m_move_to : m_state;
+  const bool idle = !isBusy();
+  for (const auto& [button, home] : m_controls) button->setEnabled(idle && home == screen);
+  m_outlets.m_tv_select_pp->setEnabled(idle && screen == ScreenState::FilterList);
+  m_outlets.m_options_sc->setEnabled(idle && screen == ScreenState::Options);
+  if (m_help_back) m_help_back->setEnabled(idle && screen == ScreenState::Help);
+  m_view->setAttribute(Qt::WA_TransparentForMouseEvents, isMoving());
+}
+
 // ---- Slides -------------------------------------------------------------
 
-void GlowsnapViewController::slide(QWidget* a, float ax, float ay, QWidget* b, float bx, float by) {
+void GlowsnapViewController::slide(QWidget* a, Rect fa, QWidget* b, Rect fb,
+                                   std::function<void()> didStop) {
   Animation::beginAnimations();
   Animation::setAnimationDuration(0.5);
-  Rect fa = View::frame(a);
-  fa.origin.x += ax;
-  fa.origin.y += ay;
+  Animation::setAnimationDidStop(std::move(didStop));
   View::setFrame(a, fa);
-  Rect fb = View::frame(b);
-  fb.origin.x += bx;
-  fb.origin.y += by;
   View::setFrame(b, fb);
   Animation::commitAnimations();
 }
 
-void GlowsnapViewController::on_btn_help() { m_av->show(); }
+void GlowsnapViewController::on_btn_help() {
+  if (allowed(ScreenState::Main)) go_to_screen(ScreenState::Help);
+}
+
+void GlowsnapViewController::open_help() {
+  if (!isMoving() && !isBusy() && m_state != ScreenState::Help) go_to_screen(ScreenState::Help);
+}
 
 void GlowsnapViewController::on_btn_select_pp() {
-  const float h1 = View::frame(m_outlets.m_v_result).size.height;
-  const float h2 = View::frame(m_outlets.m_v_select_pp).size.height;
-  slide(m_outlets.m_v_result, 0, -h1, m_outlets.m_v_select_pp, 0, -h2);
+  if (allowed(ScreenState::Main)) go_to_screen(ScreenState::FilterList);
 }
 
 void GlowsnapViewController::on_btn_select_pp_back() {
-  const float h1 = View::frame(m_outlets.m_v_result).size.height;
-  const float h2 = View::frame(m_outlets.m_v_select_pp).size.height;
-  slide(m_outlets.m_v_result, 0, h1, m_outlets.m_v_select_pp, 0, h2);
+  if (allowed(ScreenState::FilterList)) go_to_screen(ScreenState::Main);
 }
 
 void GlowsnapViewController::on_selected_pp(const std::string& name) {
-  on_btn_select_pp_back();
-  // The run in progress reads its result from the selected filter.
-  if (m_running) return;
+  // The run in progress reads its result from the selected filter, so the
+  // choice waits for no one: outside the open list it is refused.
+  if (!allowed(ScreenState::FilterList)) return;
+  go_to_screen(ScreenState::Main);
   m_selected_pp = get_pp_with_name(name);
   m_outlets.m_label_cur_pp->setText(QString::fromStdString(name));
+  m_outlets.m_tv_select_pp->reloadData();
+}
+
+void GlowsnapViewController::reload_filter_list() {
+  TableView* table = m_outlets.m_tv_select_pp;
+  table->reloadData();
+  table->setCursorIndexPath(m_spp_vc->indexPathForName(current_pp_name()));
 }
 
 void GlowsnapViewController::on_btn_options() {
-  QWidget* opts = m_outlets.m_options_view;
-  Rect f = View::frame(opts);
-  f.origin.x = f.size.width;
-  View::setFrame(opts, f);
-  Animation::beginAnimations();
-  Animation::setAnimationDuration(0.5);
-  f.origin.x = 0;
-  View::setFrame(opts, f);
-  Rect m = View::frame(m_outlets.m_v_result);
-  m.origin.x = -m.size.width;
-  View::setFrame(m_outlets.m_v_result, m);
-  Animation::commitAnimations();
+  if (allowed(ScreenState::Main)) go_to_screen(ScreenState::Options);
 }
 
 void GlowsnapViewController::on_btn_back_from_options() {
-  Animation::beginAnimations();
-  Animation::setAnimationDuration(0.5);
-  Rect f = View::frame(m_outlets.m_options_view);
-  f.origin.x = f.size.width;
-  View::setFrame(m_outlets.m_options_view, f);
-  Rect m = View::frame(m_outlets.m_v_result);
-  m.origin.x = 0;
-  View::setFrame(m_outlets.m_v_result, m);
-  Animation::commitAnimations();
+  if (allowed(ScreenState::Options)) go_to_screen(ScreenState::Main);
+}
+
+void GlowsnapViewController::store_options() {
   m_settings.setInteger(m_outlets.m_options_sc->selectedSegmentIndex(), kResolution);
   m_settings.synchronize();
   for (const auto& pp : m_pp->filters()) pp->set_max_res(get_max_resolution());
+}
+
+void GlowsnapViewController::go_back() {
+  switch (m_state) {
+    case ScreenState::FilterList:
+      on_btn_select_pp_back();
+      break;
+    case ScreenState::Options:
+      on_btn_back_from_options();
+      break;
+    case ScreenState::Result:
+      on_btn_back_from_result();
+      break;
+    case ScreenState::Help:
+      if (allowed(ScreenState::Help)) go_to_screen(m_under_help);
+      break;
+    default:
+      break;
+  }
 }
 
 int GlowsnapViewController::get_max_resolution() const {
@@ -331,10 +576,96 @@ int GlowsnapViewController::get_max_resolution() const {
       m_outlets.m_options_sc ? m_outlets.m_options_sc->selectedSegmentIndex() : -1);
 }
 
+// ---- The keyboard -------------------------------------------------------
+
+bool GlowsnapViewController::handleKeyEvent(QKeyEvent* event) {
+  if (!m_view) return false;
+  const int key = event->key();
+  const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                           Qt::AltModifier | Qt::MetaModifier);
+  const bool plain = mods == Qt::NoModifier || mods == Qt::KeypadModifier;
+  const bool ctrl = mods == Qt::ControlModifier;
+  if (event->type() == QEvent::KeyRelease) {
+    if (key == Qt::Key_B && !event->isAutoRepeat() && isShowingOriginal()) {
+      setShowsOriginal(false);
+      return true;
+    }
+    return false;
+  }
+  // An alert or a sheet on screen has the keyboard.
+  if (!AlertView::visibleAlerts().empty() || !ActionSheet::visibleSheets().empty()) return false;
+
+  const bool ours =
+      (plain && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter ||
+                 key == Qt::Key_F1 || key == Qt::Key_B)) ||
+      (ctrl && (key == Qt::Key_O || key == Qt::Key_S || key == Qt::Key_C || key == Qt::Key_Z));
+  const bool cursorKey =
+      plain && (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home ||
+                key == Qt::Key_End || key == Qt::Key_PageUp || key == Qt::Key_PageDown);
+  if (!ours && !cursorKey) return false;
+  // Held keys do not repeat an action; nothing acts during a move or a wait.
+  if (event->isAutoRepeat() && !cursorKey) return true;
+  if (isMoving() || isBusy()) return ours;
+
+  const ScreenState s = m_state;
+  if (cursorKey) {
+    if (s != ScreenState::FilterList) return false;
+    m_outlets.m_tv_select_pp->setFocus(Qt::OtherFocusReason);
+    return m_outlets.m_tv_select_pp->handleKey(key);
+  }
+  if (ctrl) {
+    switch (key) {
+      case Qt::Key_O:
+        open_library();
+        break;
+      case Qt::Key_S:
+        if (s == ScreenState::Result) write_to_saved_photos();
+        break;
+      case Qt::Key_C:
+        if (s == ScreenState::Result) copy_to_clipboard();
+        break;
+      case Qt::Key_Z:
+        if (s == ScreenState::Main) on_btn_undo();
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+  switch (key) {
+    case Qt::Key_Escape:
+      go_back();
+      return true;
+    case Qt::Key_F1:
+      open_help();
+      return true;
+    case Qt::Key_B:
+      if (s != ScreenState::Result) return false;
+      setShowsOriginal(true);
+      return true;
+    default:  // Return, Enter
+      if (s == ScreenState::Main) {
+        // The focused button, as in a dialog; otherwise Apply.
+        auto* focused = qobject_cast<QAbstractButton*>(m_view->window()->focusWidget());
+        const bool ownButton = focused && focused->isEnabled() && focused->isVisible() &&
+                               std::any_of(m_controls.begin(), m_controls.end(),
+                                           [focused](const auto& c) { return c.first == focused; });
+        if (ownButton) {
+          focused->click();
+        } else {
+          on_btn_do_pp();
+        }
+        return true;
+      }
+      if (s == ScreenState::FilterList) return m_outlets.m_tv_select_pp->handleKey(key);
+      return false;
+  }
+}
+
 // ---- Acquiring a photo --------------------------------------------------
 
 void GlowsnapViewController::on_btn_take_photo() {
-  if (m_running) return;
+  if (!allowed(ScreenState::Main)) return;
   if (ImagePicker::isSourceTypeAvailable(ImagePicker::Camera)) {
     release_picker();
     m_picker = std::make_unique<ImagePicker>();
@@ -349,7 +680,11 @@ void GlowsnapViewController::on_btn_take_photo() {
 }
 
 void GlowsnapViewController::on_btn_import_from_library() {
-  if (m_running) return;
+  if (allowed(ScreenState::Main)) open_library();
+}
+
+void GlowsnapViewController::open_library() {
+  if (!m_view || isMoving() || isBusy()) return;
   if (!ImagePicker::isSourceTypeAvailable(ImagePicker::PhotoLibrary)) return;
   release_picker();
   m_picker = std::make_unique<ImagePicker>();
@@ -362,19 +697,20 @@ void GlowsnapViewController::on_btn_import_from_library() {
 
 void GlowsnapViewController::didFinishPickingImage(ImagePicker* picker, ImageRef image,
                                                    const std::map<std::string, std::string>&) {
-  if (m_running || !image) {
-    if (picker) release_picker();
-    return;
-  }
-  m_n_pp_applied = 0;
-  View::setHidden(m_outlets.m_v_result, false);
-  View::setHidden(m_outlets.m_v_select_pp, false);
-  m_outlets.m_iv->setImage(image);
-  setSelected_image(image);
-  m_rotate_result_image = true;
-  undo_save_image(image);
   if (picker) release_picker();
-  m_take_photo = false;
+  if (!image) return;
+  PhotoLoader::Request request;
+  request.image = std::move(image);
+  load_photo(std::move(request));
+}
+
+bool GlowsnapViewController::didFinishPickingFile(ImagePicker* picker,
+                                                  const std::filesystem::path& file) {
+  if (picker) release_picker();
+  m_settings.setString(ImagePicker::directory().string(), kLastPhotoFolder);
+  m_settings.synchronize();
+  openPhotoFile(file);
+  return true;
 }
 
 void GlowsnapViewController::imagePickerControllerDidCancel(ImagePicker* picker) {
@@ -395,14 +731,60 @@ void GlowsnapViewController::release_picker() {
 }
 
 bool GlowsnapViewController::openPhotoFile(const std::filesystem::path& path) {
-  if (m_running) return false;
-  Result<ImageRef> r = ImagePicker::imageFromFile(path);
-  if (!r.ok()) {
-    didFailPickingImage(nullptr, r.error());
+  PhotoLoader::Request request;
+  request.file = path;
+  return load_photo(std::move(request));
+}
+
+std::string GlowsnapViewController::busy_reason() const {
+  if (m_running)
+    return "A filter is being applied. Please wait until it has finished, then try again.";
+  if (m_loader.isLoading())
+    return "Another photo is still being opened. Please wait a moment, then try again.";
+  if (m_saving) return "The image is still being saved. Please wait a moment, then try again.";
+  return "";
+}
+
+bool GlowsnapViewController::load_photo(PhotoLoader::Request request) {
+  if (!m_view) return false;
+  if (const std::string why = busy_reason(); !why.empty()) {
+    showAlert("The photo was not opened", why, nullptr, "Ok");
     return false;
   }
-  didFinishPickingImage(nullptr, r.value(), {});
+  release_picker();
+  // A save offered for the result on screen no longer applies.
+  if (m_sheet_save_options && m_sheet_save_options->isVisible())
+    m_sheet_save_options->dismissWithClickedButtonIndex(m_sheet_save_options->cancelButtonIndex());
+  request.workingSide = kWorkingSide;
+  request.maxResolution = get_max_resolution();
+  request.undoFile = undo_get_image_path();
+  std::weak_ptr<int> alive = m_alive;
+  if (!m_loader.load(std::move(request), [this, alive](Result<ImageRef> photo) {
+        if (alive.lock()) photo_loaded(photo);
+      }))
+    return false;
+  show_waiting("Opening photo...");
+  update_controls();
   return true;
+}
+
+void GlowsnapViewController::photo_loaded(const Result<ImageRef>& photo) {
+  hide_waiting();
+  update_controls();
+  if (!photo.ok()) {
+    showAlert("Cannot open photo", photo.error().description, nullptr, "Ok");
+    return;
+  }
+  // The picked photo becomes the current one (its undo file is written).
+  m_n_pp_applied = 0;
+  m_outlets.m_iv->setImage(photo.value());
+  setSelected_image(photo.value());
+  m_rotate_result_image = true;
+  m_take_photo = false;
+  // A result on the result screen was made from the photo before.
+  remove_result_iv();
+  m_result_source.reset();
+  when_resting([this] { go_to_screen(ScreenState::Main); });
 }
 
 ImageRef GlowsnapViewController::scaleAndRotateImage(const ImageRef& image, float height,
@@ -410,10 +792,23 @@ ImageRef GlowsnapViewController::scaleAndRotateImage(const ImageRef& image, floa
   return glowsnap::scaleAndRotateImage(image, height, width);
 }
 
+void GlowsnapViewController::show_waiting(const char* text) {
+  QWidget* w = m_outlets.m_waiting_view;
+  if (auto* label = w->findChild<QLabel*>("waiting_label")) label->setText(text);
+  View::addSubview(m_view.get(), w);
+  if (auto* spinner = w->findChild<ActivityIndicator*>()) spinner->startAnimating();
+}
+
+void GlowsnapViewController::hide_waiting() {
+  QWidget* w = m_outlets.m_waiting_view;
+  if (auto* spinner = w->findChild<ActivityIndicator*>()) spinner->stopAnimating();
+  View::removeFromSuperview(w);
+}
+
 // ---- The run ------------------------------------------------------------
 
 void GlowsnapViewController::on_btn_do_pp() {
-  if (m_running) return;
+  if (!allowed(ScreenState::Main)) return;
   if (!m_selected_pp || !m_selected_image) {
     showAlert("", "Please, select image and filter first. ", nullptr, "Ok");
     return;
@@ -446,11 +841,12 @@ void GlowsnapViewController::on_btn_do_pp() {
   }
 
   m_selected_pp->prepare(m_selected_image);
+  m_result_source = m_selected_image;
 
   // The previous worker has posted its last notification; let it end.
   if (m_progress.joinable()) m_progress.join();
   m_running = true;
-  setBusy(true);
+  update_controls();
   m_result_before = m_selected_pp->get_result();
   const std::uint64_t serial = ++m_run_serial;
   auto done = std::make_shared<std::atomic<bool>>(false);
@@ -504,7 +900,7 @@ void GlowsnapViewController::process_done(const Notification&) {
   if (!result || result == m_result_before) return;
   m_result_before.reset();
   m_running = false;
-  setBusy(false);
+  update_controls();
   m_outlets.m_progress_indicator->stopAnimating();
   remove_result_iv();
   m_result_iv = new ImageView(result);
@@ -515,8 +911,9 @@ void GlowsnapViewController::run_failed() {
   if (!m_running) return;
   Outlets& o = m_outlets;
   m_result_before.reset();
+  m_result_source.reset();
   m_running = false;
-  setBusy(false);
+  update_controls();
   o.m_progress_indicator->stopAnimating();
   View::setHidden(o.m_progress_bar, true);
   View::setHidden(o.m_progress_indicator, true);
@@ -529,26 +926,11 @@ void GlowsnapViewController::run_failed() {
 
 void GlowsnapViewController::present_result() {
   Outlets& o = m_outlets;
-  ImageView* iv = m_result_iv;
-  const Rect screen(0, 0, 320, 480);
-  iv->setFrame(screen);
-  const Size shown = iv->image()->displaySize();
-  if (shown.width > shown.height) {
-    // A landscape picture fills the portrait screen turned a quarter turn.
-    const AffineTransform t =
-        AffineTransform::makeTranslation(0.5f * iv->frame().size.width - 80.0f, -100.0f)
-            .rotated(static_cast<float>(M_PI_2));
-    iv->setTransform(t);
-    const Rect f = iv->frame();
-    iv->setFrame(Rect(f.origin.x, f.origin.y, f.size.height, f.size.width));
-  }
-  iv->setUserInteractionEnabled(false);
-  iv->setContentMode(ImageView::ScaleAspectFit);
+  layout_result_iv();
+  m_result_iv->setUserInteractionEnabled(false);
+  m_result_iv->setContentMode(ImageView::ScaleAspectFit);
 
   ImageScrollView* sv = o.m_result_sv;
-  sv->setZoomScale(1.0f);
-  sv->setContentOffset(Point{0, 0});
-  sv->setContentSize(iv->frame().size);
   sv->setMaximumZoomScale(4.0f);
   sv->setMinimumZoomScale(1.0f);
   sv->setClipsToBounds(true);
@@ -556,27 +938,65 @@ void GlowsnapViewController::present_result() {
   sv->setBackgroundColor(Qt::black);
   sv->setBounces(true);
   sv->setBouncesZoom(false);
-  sv->addSubview(iv);
+  sv->addSubview(m_result_iv);
 
-  slide_result_in();
+  when_resting([this] { go_to_screen(ScreenState::Result); });
 
   View::setHidden(o.m_progress_bar, true);
   View::setHidden(o.m_progress_indicator, true);
   View::setHidden(o.m_progress_label, true);
 }
 
-void GlowsnapViewController::slide_result_in() {
-  Rect r = View::frame(m_outlets.m_result_view);
-  r.origin.y = -r.size.height;
-  View::setFrame(m_outlets.m_result_view, r);
-  Rect m = View::frame(m_outlets.m_v_result);
-  m.origin.y = 0;
-  View::setFrame(m_outlets.m_v_result, m);
-  slide(m_outlets.m_v_result, 0, m.size.height, m_outlets.m_result_view, 0, r.size.height);
+void GlowsnapViewController::layout_result_iv() {
+  ImageView* iv = m_result_iv;
+  if (!iv || !iv->image()) return;
+  // The picture fills the scroll view, which ends where the toolbar begins.
+  ImageScrollView* sv = m_outlets.m_result_sv;
+  const Rect area(0, 0, View::frame(sv).size.width, View::frame(sv).size.height);
+  iv->setTransform(AffineTransform::identity());
+  iv->setFrame(area);
+  const Size shown = iv->image()->displaySize();
+  if (shown.width > shown.height && !m_window_wide) {
+    // In a tall window a landscape picture is turned a quarter turn, so it
+    // fills the portrait screen; a wide window shows it upright.
+    const AffineTransform t =
+        AffineTransform::makeTranslation(0.5f * iv->frame().size.width - 80.0f, -100.0f)
+            .rotated(static_cast<float>(M_PI_2));
+    iv->setTransform(t);
+    iv->setFrame(area);
+  }
+  sv->setZoomScale(1.0f);
+  sv->setContentOffset(Point{0, 0});
+  sv->setContentSize(iv->frame().size);
 }
+
+void GlowsnapViewController::setWindowWide(bool wide) {
+  if (wide == m_window_wide) return;
+  m_window_wide = wide;
+  layout_result_iv();
+}
+
+void GlowsnapViewController::setShowsOriginal(bool on) {
+  if (!m_result_iv) return;
+  const bool can = on && m_state == ScreenState::Result && m_result_source;
+  m_result_iv->setAlternateImage(can ? m_result_source : nullptr);
+  if (auto* badge = m_view->findChild<QLabel*>("label_before")) {
+    View::setHidden(badge, !can);
+    if (can) badge->raise();
+  }
+}
+
+bool GlowsnapViewController::isShowingOriginal() const {
+  return m_result_iv && m_result_iv->alternateImage() != nullptr;
+}
+
+void GlowsnapViewController::longPressBegan(ScrollView*) { setShowsOriginal(true); }
+
+void GlowsnapViewController::longPressEnded(ScrollView*) { setShowsOriginal(false); }
 
 void GlowsnapViewController::remove_result_iv() {
   if (!m_result_iv) return;
+  setShowsOriginal(false);
   View::removeFromSuperview(m_result_iv);
   delete m_result_iv;
   m_result_iv = nullptr;
@@ -584,18 +1004,10 @@ void GlowsnapViewController::remove_result_iv() {
 
 QWidget* GlowsnapViewController::viewForZoomingInScrollView(ScrollView*) { return m_result_iv; }
 
-void GlowsnapViewController::setBusy(bool busy) {
-  for (QAbstractButton* b : m_view->findChildren<QAbstractButton*>()) {
-    const QVariant action = b->property("action");
-    if (action.isValid() && blockedWhileRunning(action.toString().toStdString()))
-      b->setEnabled(!busy);
-  }
-}
-
 // ---- Result, undo and saving ---------------------------------------------
 
 void GlowsnapViewController::on_btn_show_image() {
-  if (!m_selected_image) return;
+  if (!allowed(ScreenState::Main) || !m_selected_image) return;
   remove_result_iv();
   if (m_rotate_result_image) {
     ImageRef normalized = normalizeImage(m_selected_image, get_max_resolution());
@@ -606,6 +1018,7 @@ void GlowsnapViewController::on_btn_show_image() {
     m_rotate_result_image = false;
   }
   m_result_iv = new ImageView(m_outlets.m_iv->image());
+  m_result_source.reset();  // nothing to compare it with
   QList<QWidget*> items = m_outlets.m_toolbar_see_result->items();
   items.removeAll(m_outlets.m_btn_set_as_current);
   m_outlets.m_toolbar_see_result->setItems(items);
@@ -613,12 +1026,11 @@ void GlowsnapViewController::on_btn_show_image() {
 }
 
 void GlowsnapViewController::on_btn_back_from_result() {
-  const float h1 = View::frame(m_outlets.m_v_result).size.height;
-  const float h2 = View::frame(m_outlets.m_result_view).size.height;
-  slide(m_outlets.m_v_result, 0, -h1, m_outlets.m_result_view, 0, -h2);
+  if (allowed(ScreenState::Result)) go_to_screen(ScreenState::Main);
 }
 
 void GlowsnapViewController::on_btn_set_as_current() {
+  if (!allowed(ScreenState::Result)) return;
   if (m_result_iv && m_result_iv->image()) {
     setSelected_image(m_result_iv->image());
     m_outlets.m_iv->setImage(m_result_iv->image());
@@ -627,7 +1039,7 @@ void GlowsnapViewController::on_btn_set_as_current() {
 }
 
 void GlowsnapViewController::on_btn_undo() {
-  if (m_running) return;
+  if (!allowed(ScreenState::Main)) return;
   if (m_n_pp_applied == 0) {
     showAlert("", "Nothing to undo.", this, "Ok");
   } else {
@@ -636,7 +1048,7 @@ void GlowsnapViewController::on_btn_undo() {
 }
 
 void GlowsnapViewController::do_undo() {
-  if (m_running) return;
+  if (!allowed(ScreenState::Main)) return;
   ImageRef image = undo_get_image();
   if (!image) return;
   m_n_pp_applied = 0;
@@ -646,14 +1058,7 @@ void GlowsnapViewController::do_undo() {
 }
 
 void GlowsnapViewController::undo_save_image(const ImageRef& image) {
-  ImageRef normalized = normalizeImage(image, get_max_resolution());
-  if (!normalized) return;
-  Result<std::vector<std::uint8_t>> jpeg = imageio::encodeJpeg(*normalized, 0.95f);
-  if (!jpeg.ok()) return;
-  const std::filesystem::path path = undo_get_image_path();
-  paths::ensureDirectory(path.parent_path());
-  // A crash while writing must not leave a torn undo file behind.
-  Status written = AtomicFile::writeAll(path, jpeg.value());
+  const Status written = writeUndoFile(image, get_max_resolution(), undo_get_image_path());
   if (!written.ok()) std::cerr << "glowsnap-gui: " << written.error().description << "\n";
 }
 
@@ -666,7 +1071,9 @@ std::string GlowsnapViewController::undo_get_image_path() const {
   return paths::documentsDirectory().string() + "/undo0.jpg";
 }
 
-void GlowsnapViewController::on_btn_save_result() { save_result(); }
+void GlowsnapViewController::on_btn_save_result() {
+  if (allowed(ScreenState::Result)) save_result();
+}
 
 void GlowsnapViewController::save_result() {
   // Saving needs an image on the result screen.
@@ -699,10 +1106,10 @@ void GlowsnapViewController::clickedButtonAtIndex(ActionSheet* actionSheet, int 
 
 void GlowsnapViewController::write_to_saved_photos() {
   ImageRef image = get_image_to_save();
-  if (!image) return;
-  View::addSubview(m_view.get(), m_outlets.m_waiting_view);
-  if (auto* spinner = m_outlets.m_waiting_view->findChild<ActivityIndicator*>())
-    spinner->startAnimating();
+  if (!image || !allowed(ScreenState::Result)) return;
+  m_saving = true;
+  show_waiting("Saving...");
+  update_controls();
   std::weak_ptr<int> alive = m_alive;
   PhotoAlbum::writeImageToSavedPhotosAlbum(
       image, [this, alive](ImageRef img, Result<std::filesystem::path> r) {
@@ -717,15 +1124,17 @@ void GlowsnapViewController::didFinishSavingWithError(const ImageRef&, const Err
   } else {
     showAlert("", "Image saved to your photo albums", nullptr, "Ok");
   }
-  View::removeFromSuperview(m_outlets.m_waiting_view);
+  m_saving = false;
+  hide_waiting();
+  update_controls();
 }
 
 void GlowsnapViewController::copy_to_clipboard() {
   ImageRef image = get_image_to_save();
-  if (!image) return;
-  View::addSubview(m_view.get(), m_outlets.m_waiting_view);
-  if (auto* spinner = m_outlets.m_waiting_view->findChild<ActivityIndicator*>())
-    spinner->startAnimating();
+  if (!image || !allowed(ScreenState::Result)) return;
+  m_saving = true;
+  show_waiting("Copying...");
+  update_controls();
   std::weak_ptr<int> alive = m_alive;
   std::thread([this, image, alive] {
     copy_to_clipboard_in_background(image);
@@ -744,7 +1153,9 @@ void GlowsnapViewController::copy_to_clipboard_in_background(const ImageRef& ima
 
 void GlowsnapViewController::copy_to_clipboard_finished() {
   showAlert("", "Image has been copied to clipboard", nullptr, "", {"Ok"});
-  View::removeFromSuperview(m_outlets.m_waiting_view);
+  m_saving = false;
+  hide_waiting();
+  update_controls();
 }
 
 // ---- The catalogue ----------------------------------------------------------
@@ -755,6 +1166,10 @@ PostProcess* GlowsnapViewController::get_pp_with_name(const std::string& name) c
 
 std::set<std::string> GlowsnapViewController::get_pp_names() const {
   return m_pp ? m_pp->get_pp_names() : std::set<std::string>{};
+}
+
+std::string GlowsnapViewController::current_pp_name() const {
+  return m_selected_pp ? m_selected_pp->get_name() : std::string();
 }
 
 const std::vector<std::unique_ptr<PostProcess>>& GlowsnapViewController::filters() const {

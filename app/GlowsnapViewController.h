@@ -4,27 +4,48 @@
 // shows the result with zoom, stacks filters, restores the picked photo from
 // the undo file and saves results to the album or the clipboard.
 //
-// The screen states (main, filter selection, options, result, help) are the
-// positions of its sliding views; every move is a 0.5 s animation block
-// relative to the views' current frames. Layout and outlets come from the
-// interface file GlowsnapViewController.ui; each button names its handler in
-// its "action" property.
+// Screen states. The controller is always in one ScreenState: resting on a
+// screen (main, filter list, options, result, help) or in one of the moves
+// between them (a 0.5 s slide, or the page turn of the help). go_to_screen
+// is the one transition function; a move asked for while one is running is
+// refused, so a double click can never start one twice. Only the screen at
+// rest takes input: its views are the only ones shown (so Tab and clicks
+// reach nothing off screen), each button is enabled only on its own screen,
+// and while the user waits (a run, a photo being opened, a save) nothing is
+// enabled at all. A modal screen laid over one of them (the sharing screen,
+// say) is one more resting state with its own row in the move table.
+//
+// Layout and outlets come from the interface file GlowsnapViewController.ui;
+// each button names its handler in its "action" property.
 //
 // Only one run may be in progress: while one is, starting another, choosing
-// a filter, picking a photo and restoring the undo file are refused, and the
-// buttons for them are disabled.
+// a filter, picking a photo and restoring the undo file are refused. Photos
+// are read and prepared on a worker thread (PhotoLoader) while the waiting
+// view shows; a photo that arrives while the user must wait is refused with
+// an alert saying why, otherwise it becomes the current photo on the main
+// screen, wherever the user was.
+//
+// The keyboard: Return applies the filter (or presses the focused button),
+// Escape goes back, F1 opens the help, Ctrl+O the photo library, Ctrl+Z
+// undoes; in the filter list the arrow keys and Return choose; on the result
+// screen Ctrl+S saves to the album, Ctrl+C copies, and B held (or a long
+// press on the picture) shows the photo the result was made from.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "app/PhotoLoader.h"
 #include "app/SelectPostProcessVC.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Result.h"
@@ -34,6 +55,9 @@
 #include "platform/qt/ImagePicker.h"
 #include "platform/qt/ScrollView.h"
 
+class QAbstractButton;
+class QEvent;
+class QKeyEvent;
 class QLabel;
 class QToolButton;
 
@@ -81,6 +105,30 @@ class GlowsnapViewController : public AlertViewDelegate,
   // Interface orientations, as the window may be asked about them.
   enum Orientation { Portrait = 1, PortraitUpsideDown = 2, LandscapeLeft = 3, LandscapeRight = 4 };
 
+  // The screens at rest, then the moves between them.
+  enum class ScreenState {
+    Main,
+    FilterList,
+    Options,
+    Result,
+    Help,
+    ToFilterList,
+    FromFilterList,
+    ToOptions,
+    FromOptions,
+    ToResult,
+    FromResult,
+    ToHelp,
+    FromHelp,
+  };
+  static constexpr int kScreenStateCount = 13;
+  static const char* screenStateName(ScreenState state);
+  static bool isResting(ScreenState state) { return state <= ScreenState::Help; }
+
+  // The longest bitmap side a picked photo is kept at: the largest maximum
+  // working resolution, so nothing a run can use is lost.
+  static constexpr int kWorkingSide = 2048;
+
   // settings: the store for "num_runs", "do_not_show_info" and "resolution".
   explicit GlowsnapViewController(Defaults& settings);
   ~GlowsnapViewController() override;
@@ -93,6 +141,28 @@ class GlowsnapViewController : public AlertViewDelegate,
   bool isViewLoaded() const { return m_view != nullptr; }
   void viewDidLoad();
   bool shouldAutorotateToInterfaceOrientation(int orientation) const;
+
+  // The state machine.
+  ScreenState screenState() const { return m_state; }
+  bool isMoving() const { return !isResting(m_state); }
+  // The one transition function: starts the move from the screen at rest to
+  // to. False (nothing happens) during a move or for a move the table lacks.
+  bool go_to_screen(ScreenState to);
+  // Something keeps the user waiting: a run, a photo being opened, a save.
+  bool isBusy() const;
+  // Whether the controls of screen take input now.
+  bool allowed(ScreenState screen) const;
+
+  // The keyboard of the screens (see above); true when the key was used.
+  bool handleKeyEvent(QKeyEvent* event);
+  // The window became wider than tall, or stopped being: a landscape result
+  // is shown upright in a wide window and turned in a tall one.
+  void setWindowWide(bool wide);
+  bool isWindowWide() const { return m_window_wide; }
+  // Before and after: the result screen shows the photo the result was made
+  // from, in the same place and zoom, while on is true.
+  void setShowsOriginal(bool on);
+  bool isShowingOriginal() const;
   void didReceiveMemoryWarning();
   void show_ask_to_users();
   void show_first_time_info();
@@ -114,17 +184,24 @@ class GlowsnapViewController : public AlertViewDelegate,
                              const std::map<std::string, std::string>& editingInfo) override;
   void imagePickerControllerDidCancel(ImagePicker* picker) override;
   void didFailPickingImage(ImagePicker* picker, const Error& error) override;
+  bool didFinishPickingFile(ImagePicker* picker, const std::filesystem::path& file) override;
   ImageRef scaleAndRotateImage(const ImageRef& image, float height, float width) const;
   // A photo dropped on the window or named on the command line: picked like
-  // one from the library. False (with an alert) when it cannot be read or a
-  // run is in progress.
+  // one from the library, read on a worker thread. False (with an alert
+  // saying why) when the user must wait for something first; a file that
+  // cannot be read is reported by an alert when the reading ends.
   bool openPhotoFile(const std::filesystem::path& path);
+  bool isLoadingPhoto() const { return m_loader.isLoading(); }
+  // Why a photo cannot be taken now ("" when it can).
+  std::string busy_reason() const;
 
   // The run.
   void on_btn_do_pp();
   void update_progress(const Notification& notification);
   void process_done(const Notification& notification);
   QWidget* viewForZoomingInScrollView(ScrollView* scrollView) override;
+  void longPressBegan(ScrollView* scrollView) override;
+  void longPressEnded(ScrollView* scrollView) override;
   bool isRunInProgress() const { return m_running; }
 
   // Result, undo and saving.
@@ -146,10 +223,12 @@ class GlowsnapViewController : public AlertViewDelegate,
   // Runs on its own short-lived thread and touches nothing of the controller.
   static void copy_to_clipboard_in_background(const ImageRef& image);
   void copy_to_clipboard_finished();
+  bool isSaving() const { return m_saving; }
 
   // The catalogue.
   PostProcess* get_pp_with_name(const std::string& name) const;
   std::set<std::string> get_pp_names() const override;
+  std::string current_pp_name() const override;
 
   // State, for the application and its tests.
   const Outlets& outlets() const { return m_outlets; }
@@ -165,17 +244,32 @@ class GlowsnapViewController : public AlertViewDelegate,
   bool take_photo() const { return m_take_photo; }
   const std::shared_ptr<ActionSheet>& sheet_save_options() const { return m_sheet_save_options; }
   ImagePicker* picker() const { return m_picker.get(); }
+  // The photo the result on the result screen was made from (none after View).
+  const ImageRef& result_source() const { return m_result_source; }
 
  private:
   void loadView();
   void connectActions();
-  void setBusy(bool busy);
+  void update_controls();
+  void settle(ScreenState at);
+  void when_resting(std::function<void()> work);
+  void show_views(std::initializer_list<QWidget*> views);
+  void place_at_home();
+  void store_options();
+  void go_back();
+  void reload_filter_list();
+  void open_help();
+  void open_library();
+  bool load_photo(PhotoLoader::Request request);
+  void photo_loaded(const Result<ImageRef>& photo);
+  void show_waiting(const char* text);
+  void hide_waiting();
   void present_result();
-  void slide_result_in();
+  void layout_result_iv();
   void remove_result_iv();
   void release_picker();
   void run_failed();
-  void slide(QWidget* a, float ax, float ay, QWidget* b, float bx, float by);
+  void slide(QWidget* a, Rect fa, QWidget* b, Rect fb, std::function<void()> didStop);
 
   Defaults& m_settings;
   std::unique_ptr<QWidget> m_view;
@@ -194,6 +288,16 @@ class GlowsnapViewController : public AlertViewDelegate,
   std::shared_ptr<ActionSheet> m_sheet_save_options;
   std::unique_ptr<ImagePicker> m_picker;
   bool m_running = false;
+  bool m_saving = false;
+  ScreenState m_state = ScreenState::Main;
+  ScreenState m_under_help = ScreenState::Main;  // the screen the help page lies over
+  ScreenState m_move_to = ScreenState::Main;     // where the move in progress ends
+  std::vector<std::function<void()>> m_when_resting;
+  std::vector<std::pair<QAbstractButton*, ScreenState>> m_controls;
+  QAbstractButton* m_help_back = nullptr;
+  bool m_window_wide = false;
+  ImageRef m_result_source;
+  PhotoLoader m_loader;
   std::uint64_t m_run_serial = 0;
   ImageRef m_result_before;  // the filter's result before the run in progress
   bool m_observing = false;

@@ -58,7 +58,20 @@ std::shared_ptr<TableViewCell> SelectPostProcessVC::cellForRowAtIndexPath(
   const std::string& name = m_list.at(indexPath.section).authors.at(indexPath.row);
   cell->setText(name);
   cell->setTextColor(name.find("New!") != std::string::npos ? QColor(Qt::red) : QColor(Qt::black));
+  const bool current = m_owner && !name.empty() && name == m_owner->current_pp_name();
+  cell->setAccessoryType(current ? TableViewCell::AccessoryCheckmark
+                                 : TableViewCell::AccessoryNone);
   return cell;
+}
+
+std::optional<IndexPath> SelectPostProcessVC::indexPathForName(const std::string& name) const {
+  for (std::size_t s = 0; s < m_list.size(); ++s) {
+    const auto& rows = m_list[s].authors;
+    auto it = std::find(rows.begin(), rows.end(), name);
+    if (it != rows.end())
+      return IndexPath{static_cast<int>(s), static_cast<int>(it - rows.begin())};
+  }
+  return std::nullopt;
 }
 
 std::optional<IndexPath> SelectPostProcessVC::willSelectRowAtIndexPath(TableView*,

@@ -1,7 +1,8 @@
 // SelectPostProcessVC: feeds the filter list. It shows every display name
 // its owner offers, sorted by character code, in one section titled
-// "Select filter"; names containing "New!" are red. A tapped name goes back
-// to the owner, and no row stays marked. The list is fixed at construction.
+// "Select filter"; names containing "New!" are red, the owner's current
+// filter has a check mark. A tapped name goes back to the owner, and no row
+// stays marked. The list is fixed at construction.
 #pragma once
 
 #include <map>
@@ -20,6 +21,8 @@ class SelectPostProcessOwner {
   virtual ~SelectPostProcessOwner() = default;
   virtual std::set<std::string> get_pp_names() const = 0;
   virtual void on_selected_pp(const std::string& name) = 0;
+  // The display name of the filter in use now (none: no check mark).
+  virtual std::string current_pp_name() const { return {}; }
 };
 
 // The platform's plain comparison: case-sensitive, by character code.
@@ -40,6 +43,8 @@ class SelectPostProcessVC : public TableViewDataSource, public TableViewDelegate
   void setTable_view(TableView* tableView);
 
   const std::vector<Section>& list() const { return m_list; }
+  // Where name stands in the list.
+  std::optional<IndexPath> indexPathForName(const std::string& name) const;
 
   int numberOfSectionsInTableView(TableView* tableView) override;
   int numberOfRowsInSection(TableView* tableView, int section) override;

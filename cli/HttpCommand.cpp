@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/ApplyCommand.h"
+#include "cli/HttpAccessOptions.h"
 #include "http/FormDataRequest.h"
 #include "http/HTTPRequest.h"
 
@@ -27,6 +28,7 @@ struct HttpOptions {
   bool include = false;
   std::string progress = "none";
   std::string url;
+  HttpAccessOptions access;
 };
 
 // A bar on stderr for the share of the body moved so far.
@@ -108,6 +110,10 @@ int run(const HttpOptions& o) {
     }
   }
   if (!o.method.empty()) request->setRequestMethod(o.method);
+  if (auto problem = o.access.applyTo(*request)) {
+    std::fprintf(stderr, "glowsnap http: %s\n", problem->c_str());
+    return kExitUsage;
+  }
   if (!o.output.empty()) {
     request->setDownloadDestinationPath(o.output);
     if (o.resume) {
@@ -180,6 +186,7 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   cmd->add_flag("-i,--include", o->include, "Print the status and headers before the body");
   cmd->add_option("--progress", o->progress, "Progress display")
       ->check(CLI::IsMember({"bar", "none"}));
+  o->access.add(*cmd);
   cmd->add_option("url", o->url, "http or https URL")->required();
   cmd->callback([o, &exitCode] { exitCode = run(*o); });
 }

@@ -1,6 +1,6 @@
 // glowsnap-gui: the desktop application. Usage: glowsnap-gui [PHOTO]
-// The phone-sized screen is shown enlarged by Qt's scale factor (1.5 unless
-// QT_SCALE_FACTOR or GLOWSNAP_SCALE says otherwise).
+// The portrait screen is drawn to fit the window, which can be resized and
+// maximised; the desktop's own scaling applies as to any program.
 #include <QApplication>
 #include <QIcon>
 #include <cstdlib>
@@ -21,14 +21,24 @@ int main(int argc, char** argv) {
       std::cout
           << "Usage: glowsnap-gui [PHOTO]\n"
              "Opens the Glowsnap desktop application, with PHOTO (JPEG or PNG) picked if given.\n"
-             "GLOWSNAP_SCALE sets the size of the window (default 1.5).\n";
+             "The window can be resized and maximised. GLOWSNAP_SCALE sets its first size, in\n"
+             "multiples of the 320 x 480 screen (default 1.5, less if the desktop is smaller).\n"
+             "Keys: Ctrl+O open a photo, Return apply the filter, Esc back, F1 help, Ctrl+Z undo;\n"
+             "on the result: Ctrl+S save to the album, Ctrl+C copy, hold B to see the original.\n";
       return 0;
     }
     if (arg.rfind("-", 0) != 0 && photo.empty()) photo = arg;
   }
-  if (!std::getenv("QT_SCALE_FACTOR")) {
-    const char* scale = std::getenv("GLOWSNAP_SCALE");
-    setenv("QT_SCALE_FACTOR", scale && *scale ? scale : "1.5", 1);
+  double scale = glowsnap::GlowsnapAppDelegate::kPreferredScale;
+  if (const char* s = std::getenv("GLOWSNAP_SCALE"); s && *s) {
+    char* end = nullptr;
+    const double v = std::strtod(s, &end);
+    if (end && *end == '\0' && v > 0.0 && v <= 10.0) {
+      scale = v;
+    } else {
+      std::cerr << "glowsnap-gui: GLOWSNAP_SCALE=" << s << " is not a size between 0 and 10; using "
+                << scale << "\n";
+    }
   }
 
   QApplication app(argc, argv);
@@ -44,6 +54,7 @@ int main(int argc, char** argv) {
     std::cerr << "glowsnap-gui: settings: " << settings.lastError() << "\n";
 
   glowsnap::GlowsnapAppDelegate delegate(settings);
+  delegate.setPreferredScale(scale);
   delegate.applicationDidFinishLaunching();
   if (!photo.empty() && !delegate.openFile(photo)) {
     std::cerr << "glowsnap-gui: cannot open " << photo << "\n";

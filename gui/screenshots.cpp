@@ -1,7 +1,8 @@
 // glowsnap-gui-screenshots: renders the real application's screens to PNG
 // files for the documentation: the main screen with a photo, the filter
-// list and a result. It drives the same controller as glowsnap-gui through
-// its handlers, with animations off, and waits for the run through Qt's
+// list, a result, the same result held to show the photo it was made from,
+// and the result in a resized, wide window. It drives the same controller
+// as glowsnap-gui, with animations off, and waits for the run through Qt's
 // event loop. Usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE [--all]]
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,16 +33,30 @@ bool save(QWidget* window, const std::filesystem::path& file) {
   return true;
 }
 
+// Lets Qt's loop run until done() holds; false after two minutes.
+template <typename F>
+bool waitFor(F done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < 120000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  return done();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::cerr << "usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE]\n";
+    std::cerr << "usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE [--all]]\n";
     return 2;
   }
   const std::filesystem::path photo = argv[1];
   const std::filesystem::path out = argv[2];
-  setenv("QT_SCALE_FACTOR", argc > 3 ? argv[3] : "1.5", 1);
+  const double scale = argc > 3 ? std::atof(argv[3]) : 1.5;
+  if (scale <= 0 || scale > 10) {
+    std::cerr << "glowsnap-gui-screenshots: the scale must be between 0 and 10\n";
+    return 2;
+  }
   QApplication app(argc, argv);
   glowsnap::RunLoopDriver driver;
   glowsnap::Animation::setEnabled(false);
@@ -53,12 +68,16 @@ int main(int argc, char** argv) {
   settings.setInteger(3, "num_runs");
   settings.setInteger(2, "resolution");
   glowsnap::GlowsnapAppDelegate delegate(settings);
+  delegate.setPreferredScale(scale);
   delegate.applicationDidFinishLaunching();
   glowsnap::AlertView::closeAll();
   glowsnap::GlowsnapViewController* vc = delegate.viewController();
   QWidget* window = delegate.window();
+  // The window at the scale asked for, whatever the offscreen desktop's size.
+  window->resize(static_cast<int>(320 * scale), static_cast<int>(480 * scale));
 
-  if (!delegate.openFile(photo)) {
+  if (!delegate.openFile(photo) || !waitFor([&] { return !vc->isLoadingPhoto(); }) ||
+      !vc->selected_image()) {
     std::cerr << "glowsnap-gui-screenshots: cannot open " << photo << "\n";
     return 1;
   }
@@ -68,15 +87,18 @@ int main(int argc, char** argv) {
   ok = save(window, out / "main.png") && ok;
 
   vc->on_btn_do_pp();
-  QElapsedTimer timer;
-  timer.start();
-  while (vc->isRunInProgress() && timer.elapsed() < 120000)
-    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-  if (vc->isRunInProgress() || !vc->result_iv()) {
+  if (!waitFor([&] { return !vc->isRunInProgress(); }) || !vc->result_iv()) {
     std::cerr << "glowsnap-gui-screenshots: the filter run did not finish\n";
     return 1;
   }
   ok = save(window, out / "result.png") && ok;
+  vc->setShowsOriginal(true);
+  ok = save(window, out / "before.png") && ok;
+  vc->setShowsOriginal(false);
+  // A wide window: the portrait screen fits its height, the result is upright.
+  window->resize(static_cast<int>(640 * scale), static_cast<int>(400 * scale));
+  ok = save(window, out / "wide-window.png") && ok;
+  window->resize(static_cast<int>(320 * scale), static_cast<int>(480 * scale));
   if (argc > 4 && std::string(argv[4]) == "--all") {
     // Further screens, for looking at rather than for the README.
     vc->on_btn_save_result();

@@ -16,11 +16,20 @@
 // Requests are shared objects: make them with requestWithURL(), since the
 // messages performed on the main thread keep the request alive until they
 // have run.
+//
+// The class is written in one source file per concern: HTTPRequest.cpp (the
+// request, its message, its results and their delivery),
+// HTTPRequestTransfer.cpp (the attempts, the stream events and the state
+// machine of the transfer), HTTPRequestBodies.cpp (bodies and downloads on
+// disk, compression), HTTPRequestProgress.cpp (progress indicators and the
+// class-wide bandwidth meter), HTTPRequestAuthentication.cpp (answers to
+// 401 and 407) and HTTPRequestProxies.cpp (which proxy a URL goes through).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,9 +101,34 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setupPostBody();
 
   // --- running -----------------------------------------------------------
+  // The transfer's states. A request is kIdle until it runs. Each attempt
+  // goes kStarting (the stream is being made) → kAwaitingHead (it is open)
+  // → kReceivingBody; a redirect's head leads to kRedirectPending, after
+  // which the next attempt starts for the new URL, and a 401 or 407 head to
+  // kAuthenticating, after which a new attempt starts or the request ends.
+  // kComplete is the end, finished or failed (error() tells which). Every
+  // change goes through one transition function and is written to the
+  // transfer log when there is one.
+  enum class TransferState {
+    kIdle,
+    kStarting,
+    kAwaitingHead,
+    kReceivingBody,
+    kRedirectPending,
+    kAuthenticating,
+    kComplete,
+  };
+  static const char* transferStateName(TransferState state);
+  TransferState transferState() const { return state_.load(); }
+  // Receives one line per state change, naming the request (its method and
+  // URL, without user information) and the two states. For diagnostics;
+  // nothing is logged without one. Called on the thread that changes the
+  // state.
+  static void setTransferLog(std::function<void(const std::string&)> log);
+
   void main() override;
   void cancel() override;
-  bool isFinished() const override { return complete_.load(); }
+  bool isFinished() const override { return complete(); }
 
   // --- results -----------------------------------------------------------
   int responseStatusCode() const { return responseStatusCode_; }
@@ -194,8 +228,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setTemporaryFileDownloadPath(std::optional<std::string> p) {
     temporaryFileDownloadPath_ = std::move(p);
   }
-  bool complete() const { return complete_.load(); }
-  void setComplete(bool v) { complete_.store(v); }
+  bool complete() const { return state_.load() == TransferState::kComplete; }
+  void setComplete(bool v) { transition(v ? TransferState::kComplete : TransferState::kIdle); }
   void setError(std::shared_ptr<const Error> e);
   const std::optional<std::string>& username() const { return username_; }
   void setUsername(std::optional<std::string> v) { username_ = std::move(v); }
@@ -266,8 +300,7 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setUseHTTPVersionOne(bool v) { useHTTPVersionOne_ = v; }
   bool shouldRedirect() const { return shouldRedirect_; }
   void setShouldRedirect(bool v) { shouldRedirect_ = v; }
-  bool needsRedirect() const { return needsRedirect_; }
-  void setNeedsRedirect(bool v) { needsRedirect_ = v; }
+  bool needsRedirect() const { return state_.load() == TransferState::kRedirectPending; }
   int redirectCount() const { return redirectCount_; }
   void setRedirectCount(int v) { redirectCount_ = v; }
   bool validatesSecureCertificate() const { return validatesSecureCertificate_; }
@@ -302,6 +335,17 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
  private:
   friend void ReadStreamClientCallBack(HTTPReadStream& stream, unsigned event, void* info);
 
+  // --- the request (HTTPRequest.cpp) -------------------------------------
+  // Builds the message for url_ (cookies, user agent, encodings, range,
+  // the caller's headers) into request_; false when the request failed.
+  bool buildRequestMessage();
+  void deliverToMainThread(std::function<void(HTTPRequest&)> fn);
+  bool onOwnerThread() const;
+
+  // --- the transfer (HTTPRequestTransfer.cpp) ----------------------------
+  // The one place the state changes; false (and no change) when the change
+  // is not one the transfer makes: nothing but a new run leaves kComplete.
+  bool transition(TransferState next);
   void startRequest();
   void loadRequest();
   void handleNetworkEvent(unsigned event);
@@ -310,23 +354,54 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void handleStreamComplete();
   void handleStreamError();
   void cancelLoad();
-  void attemptToApplyCredentialsAndResume();
   void closeReadStream();
+
+  // --- bodies and files (HTTPRequestBodies.cpp) --------------------------
+  // The stream that feeds the body of an attempt, or nothing without body.
+  std::shared_ptr<InputStream> makePostBodyReadStream();
   std::shared_ptr<const Error> removePostDataFile();
   std::shared_ptr<const Error> removeTemporaryDownloadFile();
   std::shared_ptr<const Error> finishDownloadFile();
   bool openDownloadStream();
+  // Writes received body bytes to the download; on failure the request
+  // fails (code 8).
+  void writeDownloadedBytes(const std::uint8_t* bytes, std::size_t count);
+  // Tear-down: the download stream is closed and, unless downloads may
+  // resume, its temporary file removed.
+  void discardDownloadFile();
   void removeBodyFilesQuietly();
+  // A 303 answer: the body, wherever it is, is no longer sent.
   void forgetBody();
+
+  // --- progress and bandwidth (HTTPRequestProgress.cpp) ------------------
   void updateProgressIndicators();
   void updateUploadProgress();
   void updateDownloadProgress();
   void resetUploadProgress(std::uint64_t value);
   void resetDownloadProgress(std::uint64_t value);
   void removeUploadProgressSoFar();
-  void deliverToMainThread(std::function<void(HTTPRequest&)> fn);
-  bool onOwnerThread() const;
 
+  // --- authentication (HTTPRequestAuthentication.cpp) --------------------
+  // A 401 (or, with needsProxyAuthentication, a 407) head has ended the
+  // attempt's reading: answer the challenge with a new attempt
+  // (startRequest) or end the request through failWithError.
+  void attemptToApplyCredentialsAndResume();
+  void attemptToApplyProxyCredentialsAndResume();
+  // Credentials the session keeps, applied to a new message before anything
+  // is sent (when useSessionPersistance is set).
+  void applySessionCredentials(HTTPMessage& message);
+  // Every attempt begins here, before its stream is made (a delegate asked
+  // for credentials answers the attempt that asked).
+  void prepareAuthenticationForAttempt();
+
+  // --- proxies (HTTPRequestProxies.cpp) ----------------------------------
+  // Chooses the proxy of the attempt for url_ (unless one is set) and tells
+  // the stream; the failure (code 6) when no proxy information can be had.
+  std::shared_ptr<const Error> applyProxySettings(HTTPReadStream& stream);
+  // The request now goes to url_, redirected from previous.
+  void proxyRedirected(const URL& previous);
+
+  // --- state ---------------------------------------------------------------
   std::optional<URL> url_;
   HTTPRequestDelegate* delegate_ = nullptr;
   HTTPRequestQueue* queue_ = nullptr;
@@ -351,7 +426,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::optional<std::string> downloadDestinationPath_;
   std::optional<std::string> temporaryFileDownloadPath_;
   std::unique_ptr<FileOutputStream> fileDownloadOutputStream_;
-  std::atomic<bool> complete_{false};
+  std::atomic<TransferState> state_{TransferState::kIdle};
+  std::mutex stateMutex_;
   std::shared_ptr<const Error> error_;
   std::optional<std::string> username_, password_, domain_;
   std::optional<std::string> proxyUsername_, proxyPassword_, proxyDomain_;
@@ -362,12 +438,11 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::shared_ptr<HTTPReadStream> readStream_;
   std::optional<HeaderDictionary> requestCredentials_;
   int authenticationRetryCount_ = 0;
-  std::optional<std::string> authenticationMethod_;
   std::optional<std::string> authenticationRealm_;
   bool needsProxyAuthentication_ = false;
   std::optional<HeaderDictionary> proxyCredentials_;
   int proxyAuthenticationRetryCount_ = 0;
-  std::optional<std::string> proxyAuthenticationMethod_, proxyAuthenticationRealm_;
+  std::optional<std::string> proxyAuthenticationRealm_;
   int responseStatusCode_ = 0;
   std::uint64_t contentLength_ = 0;
   std::uint64_t partialDownloadSize_ = 0;
@@ -393,16 +468,17 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   std::map<std::string, std::string> userInfo_;
   bool useHTTPVersionOne_ = false;
   bool shouldRedirect_ = false;
-  bool needsRedirect_ = false;
   int redirectCount_ = 0;
   bool validatesSecureCertificate_ = false;
   std::optional<std::string> proxyHost_;
   int proxyPort_ = 0;
   std::optional<URL> PACurl_;
+  // The request as the transfer log names it (guarded by stateMutex_).
+  std::string logName_;
 
   // Guards the first-failure rule against a cancel from another thread.
   mutable std::mutex failureMutex_;
-  // The thread and loop of the running transfer, so that a cancel from
+  // The thread and loop of the running request, so that a cancel from
   // elsewhere only wakes the loop and leaves the tear-down to its thread.
   std::mutex ownerMutex_;
   RunLoop* ownerLoop_ = nullptr;

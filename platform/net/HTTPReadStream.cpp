@@ -147,7 +147,7 @@ void HTTPReadStream::setHTTPProxy(const std::string& host, int port) {
 }
 
 bool HTTPReadStream::setClient(unsigned events, ClientCallBack callback, void* info) {
-  if (closed_ && callback) return false;
+  if (state_ == State::kClosed && callback) return false;
   client_ = callback;
   clientEvents_ = callback ? events : 0;
   clientInfo_ = callback ? info : nullptr;
@@ -175,7 +175,7 @@ void HTTPReadStream::removeLoopSources() {
 }
 
 bool HTTPReadStream::open() {
-  if (opened_ || closed_) return false;
+  if (state_ != State::kCreated) return false;
   initialiseCurlOnce();
   if (!loop_) scheduleWithRunLoop(RunLoop::current(), RunLoop::kDefaultMode);
   if (body_ && !body_->open()) return false;
@@ -188,7 +188,7 @@ bool HTTPReadStream::open() {
   curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &HTTPReadStream::timerCallback);
   curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
   if (curl_multi_add_handle(multi, easyOf(easy_)) != CURLM_OK) return false;
-  opened_ = true;
+  transition(State::kOpening);
   scheduleDelivery();
   return true;
 }
@@ -259,7 +259,7 @@ bool HTTPReadStream::configure() {
 
 std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
   if (error_) return -1;
-  if (!opened_ || closed_) return -1;
+  if (state_ == State::kCreated || state_ == State::kClosed) return -1;
   std::size_t n = std::min(maxLength, buffered());
   if (n) std::memcpy(buffer, buffer_.data() + head_, n);
   head_ += n;
@@ -276,13 +276,12 @@ std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
     // May hand over the held data at once, through writeCallback.
     curl_easy_pause(easyOf(easy_), CURLPAUSE_CONT);
   }
-  if (buffered() > 0 || done_) scheduleDelivery();
+  if (buffered() > 0 || outcome_ != Outcome::kPending) scheduleDelivery();
   return static_cast<std::int64_t>(n);
 }
 
 void HTTPReadStream::close() {
-  if (closed_) return;
-  closed_ = true;
+  if (!transition(State::kClosed)) return;
   removeLoopSources();
   if (multi_ && easy_) curl_multi_remove_handle(multiOf(multi_), easyOf(easy_));
   if (easy_) curl_easy_cleanup(easyOf(easy_));
@@ -406,7 +405,7 @@ int HTTPReadStream::timerCallback(void*, long timeoutMs, void* self) {
 }
 
 void HTTPReadStream::socketAction(int socket, int eventMask) {
-  if (!multi_ || closed_) return;
+  if (!multi_ || state_ == State::kClosed) return;
   auto keepAlive = shared_from_this();
   int running = 0;
   curl_multi_socket_action(multiOf(multi_), socket, eventMask, &running);
@@ -419,8 +418,12 @@ void HTTPReadStream::collectResults() {
   int left = 0;
   while (CURLMsg* msg = curl_multi_info_read(multiOf(multi_), &left)) {
     if (msg->msg != CURLMSG_DONE) continue;
-    done_ = true;
-    if (msg->data.result != CURLE_OK) error_ = makeError(msg->data.result);
+    if (msg->data.result != CURLE_OK) {
+      error_ = makeError(msg->data.result);
+      outcome_ = Outcome::kFailed;
+    } else {
+      outcome_ = Outcome::kSucceeded;
+    }
   }
 }
 
@@ -458,8 +461,49 @@ Error HTTPReadStream::makeError(int curlCode) const {
   }
 }
 
+const char* HTTPReadStream::stateName(State state) {
+  switch (state) {
+    case State::kCreated:
+      return "Created";
+    case State::kOpening:
+      return "Opening";
+    case State::kOpen:
+      return "Open";
+    case State::kAtEnd:
+      return "AtEnd";
+    case State::kFailed:
+      return "Failed";
+    case State::kClosed:
+      return "Closed";
+  }
+  return "?";
+}
+
+bool HTTPReadStream::transition(State next) {
+  bool allowed = false;
+  switch (next) {
+    case State::kCreated:
+      break;
+    case State::kOpening:
+      allowed = state_ == State::kCreated;
+      break;
+    case State::kOpen:
+      allowed = state_ == State::kOpening;
+      break;
+    case State::kAtEnd:
+    case State::kFailed:
+      allowed = state_ == State::kOpen;
+      break;
+    case State::kClosed:
+      allowed = state_ != State::kClosed;
+      break;
+  }
+  if (allowed) state_ = next;
+  return allowed;
+}
+
 void HTTPReadStream::scheduleDelivery() {
-  if (deliveryPending_ || !loop_ || closed_) return;
+  if (deliveryPending_ || !loop_ || state_ == State::kClosed) return;
   deliveryPending_ = true;
   std::weak_ptr<HTTPReadStream> weak = weak_from_this();
   loop_->perform(
@@ -473,7 +517,7 @@ void HTTPReadStream::scheduleDelivery() {
 }
 
 void HTTPReadStream::deliverEvents() {
-  if (delivering_ || closed_ || !client_) return;
+  if (delivering_ || state_ == State::kClosed || !client_) return;
   auto keepAlive = shared_from_this();
   delivering_ = true;
   auto signal = [&](unsigned event) {
@@ -481,18 +525,20 @@ void HTTPReadStream::deliverEvents() {
   };
   // One event per call, as a read stream raises them: the next one follows
   // when the loop comes round again (or when the client has read).
-  if (opened_ && !openSignalled_) {
-    openSignalled_ = true;
+  if (state_ == State::kOpening) {
+    transition(State::kOpen);
     signal(kOpenCompleted);
-    if (!closed_) scheduleDelivery();
-  } else if (error_ && !errorSignalled_) {
-    errorSignalled_ = true;
+    if (state_ != State::kClosed) scheduleDelivery();
+  } else if (state_ != State::kOpen) {
+    // Nothing follows the end or the error.
+  } else if (outcome_ == Outcome::kFailed) {
+    transition(State::kFailed);
     signal(kErrorOccurred);
-  } else if (!error_ && buffered() > 0 && !awaitingRead_) {
+  } else if (buffered() > 0 && !awaitingRead_) {
     awaitingRead_ = true;
     signal(kHasBytesAvailable);
-  } else if (done_ && !error_ && buffered() == 0 && !endSignalled_) {
-    endSignalled_ = true;
+  } else if (outcome_ == Outcome::kSucceeded && buffered() == 0) {
+    transition(State::kAtEnd);
     signal(kEndEncountered);
   }
   delivering_ = false;

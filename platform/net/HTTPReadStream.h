@@ -91,10 +91,21 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   std::uint64_t requestBytesWrittenCount() const { return bytesWritten_; }
   // The failure, once event 8 has happened.
   const std::optional<Error>& error() const { return error_; }
-  bool isAtEnd() const { return done_ && !error_ && buffered() == 0; }
+  bool isAtEnd() const { return outcome_ == Outcome::kSucceeded && buffered() == 0; }
   // Body bytes received and not read yet: at most kBufferLimit plus one
   // delivery of the engine (kReceiveChunk).
   std::size_t bufferedByteCount() const { return buffered(); }
+
+  // What the client has seen of the stream: made (kCreated), opened and
+  // not yet announced (kOpening), announced (kOpen), and finally kAtEnd or
+  // kFailed once event 16 or 8 has been raised, or kClosed. The engine's own
+  // result (outcome()) is apart from it: the body may be complete in the
+  // engine while the client still has buffered bytes to read.
+  enum class State { kCreated, kOpening, kOpen, kAtEnd, kFailed, kClosed };
+  enum class Outcome { kPending, kSucceeded, kFailed };
+  State state() const { return state_; }
+  Outcome outcome() const { return outcome_; }
+  static const char* stateName(State state);
 
   // Largest number of unread body bytes held before the transfer pauses.
   static constexpr std::size_t kBufferLimit = 1u << 20;
@@ -109,6 +120,9 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   static int socketCallback(void* easy, int socket, int what, void* self, void* socketData);
   static int timerCallback(void* multi, long timeoutMs, void* self);
 
+  // The one place the state changes; false (and no change) when the
+  // change is not one the stream makes (nothing leaves kClosed).
+  bool transition(State next);
   bool configure();
   void watchSocket(int socket, int what);
   void socketAction(int socket, int eventMask);
@@ -146,15 +160,14 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   bool paused_ = false;
   std::uint64_t bytesWritten_ = 0;
 
-  bool opened_ = false;
-  bool closed_ = false;
-  bool done_ = false;
-  bool bodyFailed_ = false;
+  State state_ = State::kCreated;
+  Outcome outcome_ = Outcome::kPending;
   std::optional<Error> error_;
-  bool openSignalled_ = false;
+  // The body stream failed (the error says so rather than naming the engine).
+  bool bodyFailed_ = false;
+  // One event 2 per read: the next follows only after the client has read.
   bool awaitingRead_ = false;
-  bool endSignalled_ = false;
-  bool errorSignalled_ = false;
+  // A delivery is queued on the loop, or running (events are not nested).
   bool deliveryPending_ = false;
   bool delivering_ = false;
 };

@@ -203,6 +203,16 @@ void URL::rebuild() {
   text_ = compose(p);
 }
 
+std::string URL::absoluteStringWithoutUserInfo() const {
+  if (!hasUser_) return text_;
+  URL copy = *this;
+  copy.userInfo_.clear();
+  copy.hasUser_ = false;
+  copy.hasPassword_ = false;
+  copy.rebuild();
+  return copy.text_;
+}
+
 std::optional<URL> URL::resolve(std::string_view reference) const {
   if (hasForbiddenCharacter(reference)) return std::nullopt;
   Parts r = split(reference);

@@ -22,6 +22,9 @@ class URL {
   std::optional<URL> resolve(std::string_view reference) const;
 
   const std::string& absoluteString() const { return text_; }
+  // The URL as messages and logs may show it: without user information, so
+  // that no password is ever printed.
+  std::string absoluteStringWithoutUserInfo() const;
   // Lower case.
   const std::string& scheme() const { return scheme_; }
   bool hasAuthority() const { return hasAuthority_; }

@@ -4,7 +4,6 @@
 // sheet; Escape counts as the cancel button.
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -25,14 +24,13 @@ class ActionSheetDelegate {
   }
 };
 
-class ActionSheet : public std::enable_shared_from_this<ActionSheet> {
+class ActionSheet : public PanelPresenter<ActionSheet, ActionSheetDelegate> {
  public:
   static std::shared_ptr<ActionSheet> create(const std::string& title,
                                              ActionSheetDelegate* delegate,
                                              const std::string& cancelButtonTitle,
                                              const std::string& destructiveButtonTitle,
                                              const std::vector<std::string>& otherButtonTitles);
-  ~ActionSheet();
 
   void showInView(QWidget* view);
   void dismissWithClickedButtonIndex(int buttonIndex);
@@ -41,23 +39,16 @@ class ActionSheet : public std::enable_shared_from_this<ActionSheet> {
   const std::vector<std::string>& buttonTitles() const { return buttons_; }
   int cancelButtonIndex() const { return cancelIndex_; }
   int destructiveButtonIndex() const { return destructiveIndex_; }
-  ActionSheetDelegate* delegate() const { return delegate_; }
-  bool isVisible() const { return panel_ != nullptr; }
 
-  static std::vector<std::shared_ptr<ActionSheet>> visibleSheets();
-  static void forgetDelegate(const ActionSheetDelegate* delegate);
-  static void closeAll();
+  static std::vector<std::shared_ptr<ActionSheet>> visibleSheets() { return visible(); }
 
  private:
   ActionSheet() = default;
-  void close();
 
   std::string title_;
   std::vector<std::string> buttons_;
   int cancelIndex_ = -1;
   int destructiveIndex_ = -1;
-  ActionSheetDelegate* delegate_ = nullptr;
-  QPointer<Panel> panel_;
 };
 
 }  // namespace glowsnap

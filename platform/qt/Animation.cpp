@@ -28,6 +28,7 @@ struct Block {
   QPixmap before;
   std::vector<FrameChange> frames;
   std::vector<AlphaChange> alphas;
+  std::function<void()> didStop;
 };
 
 struct Running {
@@ -67,8 +68,8 @@ QGraphicsOpacityEffect* opacityEffect(QWidget* view) {
   return effect;
 }
 
-void startFrame(const FrameChange& c, double duration) {
-  if (!c.view) return;
+QAbstractAnimation* startFrame(const FrameChange& c, double duration) {
+  if (!c.view) return nullptr;
   auto* a = new QPropertyAnimation(c.view.data(), "geometry");
   a->setDuration(static_cast<int>(duration * 1000.0));
   a->setStartValue(View::toQRect(c.from));
@@ -82,10 +83,11 @@ void startFrame(const FrameChange& c, double duration) {
   });
   track(a);
   a->start(QAbstractAnimation::DeleteWhenStopped);
+  return a;
 }
 
-void startAlpha(const AlphaChange& c, double duration) {
-  if (!c.view) return;
+QAbstractAnimation* startAlpha(const AlphaChange& c, double duration) {
+  if (!c.view) return nullptr;
   auto* effect = opacityEffect(c.view.data());
   auto* a = new QPropertyAnimation(effect, "opacity");
   a->setDuration(static_cast<int>(duration * 1000.0));
@@ -93,13 +95,14 @@ void startAlpha(const AlphaChange& c, double duration) {
   a->setEndValue(c.to);
   track(a);
   a->start(QAbstractAnimation::DeleteWhenStopped);
+  return a;
 }
 
 // The page turn: the old look lifts off upwards (curl up) or the new look
 // comes down over the old one (curl down).
-void startTransition(const Block& b) {
+QAbstractAnimation* startTransition(const Block& b) {
   QWidget* view = b.transitionView.data();
-  if (!view || b.before.isNull()) return;
+  if (!view || b.before.isNull()) return nullptr;
   const QPixmap after = view->grab();
   const QRect r = view->rect();
   auto* under = new QLabel(view);
@@ -133,6 +136,7 @@ void startTransition(const Block& b) {
   });
   track(a);
   a->start(QAbstractAnimation::DeleteWhenStopped);
+  return a;
 }
 
 }  // namespace
@@ -153,14 +157,43 @@ void Animation::setAnimationTransition(Transition transition, QWidget* forView) 
   }
 }
 
+void Animation::setAnimationDidStop(std::function<void()> didStop) {
+  if (!blocks().empty()) blocks().back().didStop = std::move(didStop);
+}
+
 void Animation::commitAnimations() {
   if (blocks().empty()) return;
   Block b = std::move(blocks().back());
   blocks().pop_back();
-  if (!enabledFlag()) return;
-  for (const FrameChange& c : b.frames) startFrame(c, b.duration);
-  for (const AlphaChange& c : b.alphas) startAlpha(c, b.duration);
-  if (b.transition != Transition::None) startTransition(b);
+  std::vector<QAbstractAnimation*> started;
+  if (enabledFlag()) {
+    for (const FrameChange& c : b.frames) started.push_back(startFrame(c, b.duration));
+    for (const AlphaChange& c : b.alphas) started.push_back(startAlpha(c, b.duration));
+    if (b.transition != Transition::None) started.push_back(startTransition(b));
+  }
+  std::erase(started, nullptr);
+  if (!b.didStop) return;
+  if (started.empty()) {
+    b.didStop();
+    return;
+  }
+  // Each animation counts once, when it stops (finished, replaced or its
+  // view gone) or, failing that, when it is destroyed.
+  auto pending = std::make_shared<std::size_t>(started.size());
+  auto didStop = std::make_shared<std::function<void()>>(std::move(b.didStop));
+  for (QAbstractAnimation* a : started) {
+    auto counted = std::make_shared<bool>(false);
+    auto ended = [pending, didStop, counted] {
+      if (*counted) return;
+      *counted = true;
+      if (--*pending == 0 && *didStop) (*didStop)();
+    };
+    QObject::connect(a, &QAbstractAnimation::stateChanged,
+                     [ended](QAbstractAnimation::State now, QAbstractAnimation::State) {
+                       if (now == QAbstractAnimation::Stopped) ended();
+                     });
+    QObject::connect(a, &QObject::destroyed, ended);
+  }
 }
 
 bool Animation::inBlock() { return !blocks().empty(); }

@@ -3,7 +3,8 @@
 // through View take their value at once and are shown moving over the
 // block's duration. Transitions (curl up / curl down) show a view's old and
 // new looks turning over. Animations can be switched off (tests,
-// screenshots); the values are the same either way.
+// screenshots); the values are the same either way. A block may name what
+// to do once everything it started has come to rest.
 #pragma once
 
 #include <QWidget>
@@ -21,6 +22,10 @@ class Animation {
   static void setAnimationDuration(double seconds);
   // The transition runs over forView when the block is committed.
   static void setAnimationTransition(Transition transition, QWidget* forView);
+  // Called once every animation of the block has ended (finished, or been
+  // replaced by a newer change of the same view); at commit already when
+  // nothing moves (animations off, or no change made in the block).
+  static void setAnimationDidStop(std::function<void()> didStop);
   static void commitAnimations();
 
   static bool inBlock();

@@ -5,6 +5,7 @@
 
 #include "platform/foundation/Paths.h"
 #include "platform/graphics/ImageIO.h"
+#include "platform/qt/ScreenView.h"
 
 #ifdef GLOWSNAP_HAVE_MULTIMEDIA
 #include <QCamera>
@@ -22,9 +23,33 @@
 
 namespace glowsnap {
 
+namespace {
+std::filesystem::path& lastDirectory() {
+  static std::filesystem::path dir;
+  return dir;
+}
+}  // namespace
+
 ImagePicker::ImagePicker() = default;
 
+std::filesystem::path ImagePicker::directory() {
+  std::error_code ec;
+  if (!lastDirectory().empty() && std::filesystem::is_directory(lastDirectory(), ec))
+    return lastDirectory();
+  return paths::picturesDirectory();
+}
+
+void ImagePicker::setDirectory(const std::filesystem::path& dir) { lastDirectory() = dir; }
+
 ImagePicker::~ImagePicker() { dismiss(); }
+
+bool ImagePicker::supportsCamera() {
+#ifdef GLOWSNAP_HAVE_MULTIMEDIA
+  return true;
+#else
+  return false;
+#endif
+}
 
 bool ImagePicker::isSourceTypeAvailable(SourceType source) {
   switch (source) {
@@ -53,8 +78,9 @@ Result<ImageRef> ImagePicker::imageFromFile(const std::filesystem::path& path) {
 }
 
 void ImagePicker::pickFile(const std::filesystem::path& path) {
-  Result<ImageRef> r = imageFromFile(path);
   if (!delegate_) return;
+  if (delegate_->didFinishPickingFile(this, path)) return;
+  Result<ImageRef> r = imageFromFile(path);
   if (r.ok()) {
     delegate_->didFinishPickingImage(this, r.value(), {});
   } else {
@@ -66,7 +92,7 @@ void ImagePicker::present(QWidget* parent) {
   if (dialog_) return;
 #ifdef GLOWSNAP_HAVE_MULTIMEDIA
   if (source_ == Camera) {
-    auto* dialog = new QDialog(parent ? parent->window() : nullptr);
+    auto* dialog = new QDialog(ScreenView::desktopWindow(parent));
     dialog->setWindowTitle(QObject::tr("Take Photo"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto* session = new QMediaCaptureSession(dialog);
@@ -80,11 +106,28 @@ void ImagePicker::present(QWidget* parent) {
     layout->addWidget(preview, 1);
     auto* row = new QHBoxLayout;
     auto* cancel = new QPushButton(QObject::tr("Cancel"), dialog);
+    cancel->setObjectName("camera_cancel");
     auto* shoot = new QPushButton(QObject::tr("Take Photo"), dialog);
+    shoot->setObjectName("camera_shoot");
+    shoot->setDefault(true);
+    // A picture can be taken once the camera is running.
+    shoot->setEnabled(capture->isReadyForCapture());
     row->addWidget(cancel);
     row->addWidget(shoot);
     layout->addLayout(row);
+    QObject::connect(capture, &QImageCapture::readyForCaptureChanged, shoot,
+                     &QPushButton::setEnabled);
     QObject::connect(shoot, &QPushButton::clicked, capture, [capture] { capture->capture(); });
+    const auto failed = [this, dialog](const QString& why) {
+      dialog->hide();
+      if (delegate_)
+        delegate_->didFailPickingImage(
+            this, imageio::makeError(imageio::kUnreadable, "Camera: " + why.toStdString()));
+    };
+    QObject::connect(camera, &QCamera::errorOccurred, dialog,
+                     [failed](QCamera::Error, const QString& why) { failed(why); });
+    QObject::connect(capture, &QImageCapture::errorOccurred, dialog,
+                     [failed](int, QImageCapture::Error, const QString& why) { failed(why); });
     QObject::connect(capture, &QImageCapture::imageCaptured, dialog,
                      [this, dialog](int, const QImage& img) {
                        ImageRef image = QtImage::fromQImage(img);
@@ -98,21 +141,24 @@ void ImagePicker::present(QWidget* parent) {
     dialog_ = dialog;
     camera->start();
     dialog->resize(480, 400);
-    dialog->show();
+    dialog->open();
     return;
   }
 #endif
-  auto* dialog =
-      new QFileDialog(parent ? parent->window() : nullptr, QObject::tr("Choose a photo"));
+  auto* dialog = new QFileDialog(ScreenView::desktopWindow(parent), QObject::tr("Choose a photo"));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setNameFilter(QObject::tr("Photos (*.jpg *.jpeg *.JPG *.JPEG *.png *.PNG)"));
-  const std::filesystem::path pictures = paths::picturesDirectory();
+  const std::filesystem::path start = directory();
   std::error_code ec;
-  if (std::filesystem::is_directory(pictures, ec))
-    dialog->setDirectory(QString::fromStdString(pictures.string()));
-  QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [this](const QString& file) {
-    pickFile(std::filesystem::path(file.toStdString()));
+  if (std::filesystem::is_directory(start, ec))
+    dialog->setDirectory(QString::fromStdString(start.string()));
+  QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [this, dialog](const QString& file) {
+    const std::filesystem::path path(file.toStdString());
+    setDirectory(path.parent_path());
+    // The dialog is gone from the screen before the photo is read.
+    dialog->hide();
+    pickFile(path);
   });
   QObject::connect(dialog, &QFileDialog::rejected, dialog, [this] {
     if (delegate_) delegate_->imagePickerControllerDidCancel(this);

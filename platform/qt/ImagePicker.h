@@ -2,7 +2,9 @@
 // dialog for JPEG and PNG files (a JPEG's EXIF orientation becomes the
 // image's tag); the camera is Qt Multimedia's when it is installed and a
 // camera is attached. The picker tells its delegate what was picked, that
-// the user cancelled, or that the chosen file could not be read.
+// the user cancelled, or that the chosen file could not be read. The file
+// dialog opens in the folder of the last photo picked through it. Both
+// close before the delegate hears of the pick.
 #pragma once
 
 #include <QPointer>
@@ -27,6 +29,14 @@ class ImagePickerControllerDelegate {
     (void)image;
     (void)editingInfo;
   }
+  // A photo file was chosen. A delegate that reads the file itself (off
+  // the main thread, say) answers true; otherwise the picker reads it and
+  // calls didFinishPickingImage or didFailPickingImage.
+  virtual bool didFinishPickingFile(ImagePicker* picker, const std::filesystem::path& file) {
+    (void)picker;
+    (void)file;
+    return false;
+  }
   virtual void imagePickerControllerDidCancel(ImagePicker* picker) { (void)picker; }
   // The chosen photo could not be read; error names the file and the cause.
   virtual void didFailPickingImage(ImagePicker* picker, const Error& error) {
@@ -45,6 +55,8 @@ class ImagePicker {
   ImagePicker& operator=(const ImagePicker&) = delete;
 
   static bool isSourceTypeAvailable(SourceType source);
+  // Whether this build can use a camera at all (Qt Multimedia).
+  static bool supportsCamera();
 
   SourceType sourceType() const { return source_; }
   void setSourceType(SourceType source) { source_ = source; }
@@ -64,6 +76,13 @@ class ImagePicker {
   static Result<ImageRef> imageFromFile(const std::filesystem::path& path);
   // The file the picker delivers as picked (for tests and drops).
   void pickFile(const std::filesystem::path& path);
+
+  // The folder the next file dialog opens in: the one of the last file
+  // picked through a dialog, at first the pictures folder.
+  static std::filesystem::path directory();
+  static void setDirectory(const std::filesystem::path& dir);
+  // The file dialog or the camera window while presented, for tests.
+  QWidget* presentedWidget() const { return dialog_.data(); }
 
  private:
   SourceType source_ = PhotoLibrary;

@@ -25,6 +25,13 @@ void ImageView::setImage(ImageRef image) {
   update();
 }
 
+void ImageView::setAlternateImage(ImageRef image) {
+  if (image == alternate_) return;
+  alternate_ = std::move(image);
+  alternateUpright_ = alternate_ ? QtImage::toUprightQImage(*alternate_) : QImage();
+  update();
+}
+
 Rect ImageView::frame() const {
   // The corners of the bounds, centred on the origin, through the linear
   // part of the transform; the translation moves the whole box.
@@ -111,7 +118,7 @@ void ImageView::paintEvent(QPaintEvent*) {
   p.translate(cx, cy);
   p.scale(k, k);
   p.setTransform(QTransform(transform_.a, transform_.b, transform_.c, transform_.d, 0, 0), true);
-  p.drawImage(pictureRect(), upright_);
+  p.drawImage(pictureRect(), alternateUpright_.isNull() ? upright_ : alternateUpright_);
 }
 
 }  // namespace glowsnap

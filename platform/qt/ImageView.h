@@ -26,6 +26,10 @@ class ImageView : public QWidget {
 
   const ImageRef& image() const { return image_; }
   void setImage(ImageRef image);
+  // A picture shown in place of the image, in the same box, while set (the
+  // photo a result was made from); image() is unchanged. nullptr ends it.
+  const ImageRef& alternateImage() const { return alternate_; }
+  void setAlternateImage(ImageRef image);
 
   Rect frame() const;
   void setFrame(const Rect& frame);
@@ -54,6 +58,8 @@ class ImageView : public QWidget {
 
   ImageRef image_;
   QImage upright_;
+  ImageRef alternate_;
+  QImage alternateUpright_;
   Point center_;
   Size bounds_;
   AffineTransform transform_;

@@ -1,5 +1,6 @@
 #include "platform/qt/Panel.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
@@ -19,8 +20,14 @@ void Panel::setDefaultHost(QWidget* host) { hostRef() = host; }
 QWidget* Panel::defaultHost() { return hostRef().data(); }
 
 Panel::Panel(QWidget* host, Style style, const QString& title, const QString& message,
-             const QStringList& buttons, int cancelIndex, std::function<void(int)> clicked)
-    : QWidget(host), style_(style), cancelIndex_(cancelIndex), clicked_(std::move(clicked)) {
+             const QStringList& buttons, int cancelIndex, int defaultIndex,
+             std::function<void(int)> clicked)
+    : QWidget(host),
+      style_(style),
+      cancelIndex_(cancelIndex),
+      defaultIndex_(defaultIndex >= 0 && defaultIndex < buttons.size() ? defaultIndex : -1),
+      clicked_(std::move(clicked)),
+      previousFocus_(host ? host->window()->focusWidget() : QApplication::focusWidget()) {
   setFocusPolicy(Qt::StrongFocus);
   box_ = new QWidget(this);
   box_->setObjectName(style == Style::Alert ? "alertBox" : "sheetBox");
@@ -40,7 +47,9 @@ Panel::Panel(QWidget* host, Style style, const QString& title, const QString& me
                       " border: 1px solid rgba(255,255,255,120); background: rgba(255,255,255,40);"
                       " font-weight: bold; }"
                       " QPushButton:pressed { background: rgba(255,255,255,110); }"
-                      " QPushButton[cancel=\"true\"] { background: rgba(0,0,0,90); }");
+                      " QPushButton[cancel=\"true\"] { background: rgba(0,0,0,90); }"
+                      " QPushButton[preferred=\"true\"] { border: 2px solid white; }"
+                      " QPushButton:focus { background: rgba(120,170,255,110); }");
   if (!title.isEmpty()) {
     auto* t = new QLabel(title, box_);
     t->setObjectName("title");
@@ -67,12 +76,15 @@ Panel::Panel(QWidget* host, Style style, const QString& title, const QString& me
     auto* b = new QPushButton(buttons[i], box_);
     b->setObjectName(QStringLiteral("button%1").arg(i));
     b->setProperty("cancel", i == cancelIndex);
+    b->setProperty("preferred", i == defaultIndex_);
+    b->setFocusPolicy(Qt::StrongFocus);
     if (style == Style::Sheet && i == cancelIndex) layout->addSpacing(6);
     row->addWidget(b);
-    connect(b, &QPushButton::clicked, this, [this, i] {
-      if (clicked_) clicked_(i);
-    });
+    buttons_.push_back(b);
+    connect(b, &QPushButton::clicked, this, [this, i] { press(i); });
   }
+  // The keyboard starts on the default button; without one, on the panel.
+  if (defaultIndex_ >= 0) setFocusProxy(buttons_[defaultIndex_]);
   if (host) host->installEventFilter(this);
   fitToHost();
 }
@@ -110,12 +122,63 @@ void Panel::paintEvent(QPaintEvent*) {
   p.fillRect(rect(), QColor(0, 0, 0, style_ == Style::Alert ? 110 : 90));
 }
 
+void Panel::press(int index) {
+  if (index >= 0 && clicked_) clicked_(index);
+}
+
 void Panel::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && cancelIndex_ >= 0) {
-    if (clicked_) clicked_(cancelIndex_);
-    return;
+  event->accept();  // nothing typed at a panel reaches the screen below
+  if (event->isAutoRepeat()) return;
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      press(cancelIndex_ >= 0 ? cancelIndex_ : (buttons_.size() == 1 ? 0 : -1));
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      const int focused = static_cast<int>(buttons_.indexOf(window()->focusWidget()));
+      press(focused >= 0 ? focused
+                         : (defaultIndex_ >= 0 ? defaultIndex_ : (buttons_.size() == 1 ? 0 : -1)));
+      break;
+    }
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+      focusNextPrevChild(false);
+      break;
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+      focusNextPrevChild(true);
+      break;
+    default:
+      break;
   }
-  QWidget::keyPressEvent(event);
+}
+
+void Panel::keyReleaseEvent(QKeyEvent* event) { event->accept(); }
+
+bool Panel::focusNextPrevChild(bool next) {
+  if (buttons_.isEmpty()) return true;
+  const qsizetype n = buttons_.size();
+  const qsizetype at = buttons_.indexOf(window()->focusWidget());
+  const qsizetype to = at < 0 ? (next ? 0 : n - 1) : (at + (next ? 1 : n - 1)) % n;
+  buttons_[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+  return true;
+}
+
+void Panel::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  // The keyboard goes to the panel below, or back where it was.
+  QWidget* host = parentWidget();
+  if (host) {
+    const QList<Panel*> others = host->findChildren<Panel*>(Qt::FindDirectChildrenOnly);
+    for (auto it = others.rbegin(); it != others.rend(); ++it) {
+      if (*it != this && (*it)->isVisible()) {
+        (*it)->setFocus();
+        return;
+      }
+    }
+  }
+  if (previousFocus_ && previousFocus_->isVisible() && previousFocus_->isEnabled())
+    previousFocus_->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace glowsnap

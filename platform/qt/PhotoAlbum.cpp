@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -36,13 +37,28 @@ std::string stamp() {
   return buf;
 }
 
+// A new file in dir under a fresh hidden name, created with the
+// permissions any new file of the user gets (0666 less the umask).
+int createTemporary(const std::filesystem::path& dir, std::string* path) {
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = (dir / (".glowsnap-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(serial.fetch_add(1)) + ".tmp"))
+                .string();
+    const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 // Writes bytes to a temporary file in dir, flushes it and links it under
 // the first free name; link() refuses a name that exists, so two saves
 // never overwrite each other and a reader never sees a partial file.
 Result<std::filesystem::path> writeUnique(const std::filesystem::path& dir,
                                           const std::vector<std::uint8_t>& bytes) {
-  std::string tmpl = (dir / ".glowsnap-XXXXXX").string();
-  const int fd = mkstemp(tmpl.data());
+  std::string tmpl;
+  const int fd = createTemporary(dir, &tmpl);
   if (fd < 0)
     return albumError(errno, "Cannot write to " + dir.string() + ": " + std::strerror(errno));
   std::size_t done = 0;

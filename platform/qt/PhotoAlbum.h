@@ -1,6 +1,7 @@
 // PhotoAlbum: the saved-photos album, a "Glowsnap" folder in the user's
 // pictures directory. Every save is a new JPEG (quality 0.95) under a new
-// name; a file appears whole under its name or not at all.
+// name; a file appears whole under its name or not at all, with the
+// permissions the user's umask gives new files.
 #pragma once
 
 #include <filesystem>

@@ -13,9 +13,21 @@
 
 namespace glowsnap {
 
+namespace {
+// A press that moves further than this is a drag, not a long press.
+constexpr double kLongPressSlop = 6.0;
+}  // namespace
+
 ScrollView::ScrollView(QWidget* parent) : QWidget(parent) {
   setAutoFillBackground(true);
   grabGesture(Qt::PinchGesture);
+  longPressTimer_.setSingleShot(true);
+  longPressTimer_.setInterval(kLongPressMilliseconds);
+  connect(&longPressTimer_, &QTimer::timeout, this, [this] {
+    longPressed_ = true;
+    dragging_ = false;
+    if (delegate_) delegate_->longPressBegan(this);
+  });
 }
 
 ScrollView::~ScrollView() = default;
@@ -86,11 +98,15 @@ void ScrollView::wheelEvent(QWheelEvent* event) {
 void ScrollView::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     dragging_ = true;
-    lastPos_ = event->position();
+    lastPos_ = pressPos_ = event->position();
+    longPressTimer_.start();
   }
 }
 
 void ScrollView::mouseMoveEvent(QMouseEvent* event) {
+  if (longPressTimer_.isActive() &&
+      (event->position() - pressPos_).manhattanLength() > kLongPressSlop)
+    longPressTimer_.stop();
   if (!dragging_) return;
   const QPointF d = event->position() - lastPos_;
   lastPos_ = event->position();
@@ -98,9 +114,26 @@ void ScrollView::mouseMoveEvent(QMouseEvent* event) {
       Point{offset_.x - static_cast<float>(d.x()), offset_.y - static_cast<float>(d.y())});
 }
 
-void ScrollView::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
+void ScrollView::mouseReleaseEvent(QMouseEvent*) {
+  dragging_ = false;
+  endLongPress();
+}
+
+void ScrollView::endLongPress() {
+  longPressTimer_.stop();
+  if (!longPressed_) return;
+  longPressed_ = false;
+  if (delegate_) delegate_->longPressEnded(this);
+}
+
+void ScrollView::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  dragging_ = false;
+  endLongPress();
+}
 
 void ScrollView::mouseDoubleClickEvent(QMouseEvent* event) {
+  longPressTimer_.stop();
   if (zoom_ > minZoom_) {
     setZoomScale(minZoom_, event->position());
   } else {

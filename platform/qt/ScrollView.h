@@ -2,11 +2,14 @@
 // minimum and a maximum scale. The delegate names the view that zooms
 // (viewForZoomingInScrollView); it must be an ImageView. The mouse wheel
 // and a pinch zoom about the pointer, a double click toggles between the
-// minimum scale and twice it, dragging pans.
+// minimum scale and twice it, dragging pans. Pressing and holding the
+// mouse button without moving (a long press) is reported to the delegate,
+// when it begins and when the button is let go.
 #pragma once
 
 #include <QColor>
 #include <QPointF>
+#include <QTimer>
 #include <QWidget>
 
 #include "platform/graphics/Geometry.h"
@@ -24,6 +27,8 @@ class ScrollViewDelegate {
     (void)scrollView;
     return nullptr;
   }
+  virtual void longPressBegan(ScrollView* scrollView) { (void)scrollView; }
+  virtual void longPressEnded(ScrollView* scrollView) { (void)scrollView; }
 };
 
 class ScrollView : public QWidget {
@@ -58,6 +63,10 @@ class ScrollView : public QWidget {
 
   void addSubview(QWidget* view);
 
+  // How long the button must stay down, without moving, for a long press.
+  static constexpr int kLongPressMilliseconds = 300;
+  bool isLongPressed() const { return longPressed_; }
+
  protected:
   bool event(QEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
@@ -66,11 +75,13 @@ class ScrollView : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void relayout();
   void clampOffset();
   bool gestureEvent(QGestureEvent* event);
+  void endLongPress();
 
   ScrollViewDelegate* delegate_ = nullptr;
   Size contentSize_;
@@ -82,6 +93,9 @@ class ScrollView : public QWidget {
   bool bouncesZoom_ = true;
   bool dragging_ = false;
   QPointF lastPos_;
+  QPointF pressPos_;
+  QTimer longPressTimer_;
+  bool longPressed_ = false;
 };
 
 }  // namespace glowsnap

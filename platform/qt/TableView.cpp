@@ -1,16 +1,44 @@
 #include "platform/qt/TableView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace glowsnap {
 namespace {
 constexpr int kSectionRole = Qt::UserRole + 1;
 constexpr int kRowRole = Qt::UserRole + 2;
+constexpr int kCheckmarkRole = Qt::UserRole + 3;
+
+// Draws a row as usual, with a check mark at its right end when it has one.
+class CellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(p, option, index);
+    if (!index.data(kCheckmarkRole).toBool()) return;
+    const QRectF r = option.rect;
+    const double h = std::min(r.height() * 0.4, 16.0);
+    const QPointF a(r.right() - 18 - h, r.center().y());
+    const QPointF b(a.x() + h * 0.4, a.y() + h * 0.4);
+    const QPointF c(a.x() + h, a.y() - h * 0.5);
+    p->save();
+    p->setRenderHint(QPainter::Antialiasing);
+    p->setPen(QPen(index.data(Qt::ForegroundRole).value<QBrush>().color(), 2.5, Qt::SolidLine,
+                   Qt::RoundCap, Qt::RoundJoin));
+    p->drawPolyline(QList<QPointF>{a, b, c});
+    p->restore();
+  }
+};
 }  // namespace
 
 TableView::TableView(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::NoSelection);
-  setFocusPolicy(Qt::NoFocus);
+  setFocusPolicy(Qt::StrongFocus);
+  setItemDelegate(new CellDelegate(this));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   setUniformItemSizes(false);
@@ -54,6 +82,7 @@ void TableView::reloadData() {
   }
   sections_.clear();
   selected_.reset();
+  const std::optional<IndexPath> cursor = cursor_;
   if (dataSource_) {
     const int n = dataSource_->numberOfSectionsInTableView(this);
     for (int s = 0; s < n; ++s) {
@@ -65,6 +94,8 @@ void TableView::reloadData() {
       sections_.push_back(std::move(section));
     }
   }
+  cursor_.reset();
+  if (cursor && cellForRowAtIndexPath(*cursor)) cursor_ = cursor;
   rebuildItems();
 }
 
@@ -96,9 +127,12 @@ void TableView::rebuildItems() {
       // A dark table shows black text on light cells, as a plain-style
       // table of the original design did.
       item->setForeground(cell ? cell->textColor() : QColor(Qt::black));
-      item->setBackground(QColor(selected_ && *selected_ == IndexPath{s, r}
-                                     ? QColor(70, 110, 200)
-                                     : QColor(245, 245, 245)));
+      const IndexPath here{s, r};
+      item->setBackground(selected_ && *selected_ == here ? QColor(70, 110, 200)
+                          : cursor_ && *cursor_ == here   ? QColor(190, 210, 245)
+                                                          : QColor(245, 245, 245));
+      item->setData(kCheckmarkRole,
+                    cell && cell->accessoryType() == TableViewCell::AccessoryCheckmark);
       item->setSizeHint(QSize(0, rowHeight_));
       item->setData(kSectionRole, s);
       item->setData(kRowRole, r);
@@ -113,10 +147,84 @@ void TableView::tapRowAtIndexPath(const IndexPath& indexPath) {
   rebuildItems();
 }
 
+std::vector<IndexPath> TableView::rows() const {
+  std::vector<IndexPath> out;
+  for (int s = 0; s < numberOfSections(); ++s) {
+    for (int r = 0; r < numberOfRowsInSection(s); ++r) out.push_back({s, r});
+  }
+  return out;
+}
+
+void TableView::setCursorIndexPath(const std::optional<IndexPath>& indexPath) {
+  cursor_.reset();
+  if (indexPath && cellForRowAtIndexPath(*indexPath)) cursor_ = indexPath;
+  rebuildItems();
+  if (!cursor_) return;
+  for (int i = 0; i < count(); ++i) {
+    QListWidgetItem* it = item(i);
+    if (it->data(kSectionRole).toInt() == cursor_->section &&
+        it->data(kRowRole).toInt() == cursor_->row && it->data(kSectionRole).toInt() >= 0) {
+      scrollToItem(it);
+      break;
+    }
+  }
+}
+
+bool TableView::handleKey(int key) {
+  const std::vector<IndexPath> all = rows();
+  if (all.empty()) return false;
+  const auto at = cursor_ ? std::find(all.begin(), all.end(), *cursor_) : all.end();
+  const long pos = at == all.end() ? -1 : static_cast<long>(at - all.begin());
+  const long last = static_cast<long>(all.size()) - 1;
+  const long page = std::max(1, viewport()->height() / std::max(1, rowHeight_) - 1);
+  long to = pos;
+  switch (key) {
+    case Qt::Key_Down:
+      to = pos < 0 ? 0 : std::min(pos + 1, last);
+      break;
+    case Qt::Key_Up:
+      to = pos < 0 ? last : std::max(pos - 1, 0L);
+      break;
+    case Qt::Key_Home:
+      to = 0;
+      break;
+    case Qt::Key_End:
+      to = last;
+      break;
+    case Qt::Key_PageDown:
+      to = std::min(std::max(pos, 0L) + page, last);
+      break;
+    case Qt::Key_PageUp:
+      to = std::max(pos - page, 0L);
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      if (cursor_) tapRowAtIndexPath(*cursor_);
+      return true;
+    default:
+      return false;  // Escape and the rest belong to the screen
+  }
+  setCursorIndexPath(all[static_cast<std::size_t>(to)]);
+  return true;
+}
+
+void TableView::keyPressEvent(QKeyEvent* event) {
+  if (event->isAutoRepeat() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+                                event->key() == Qt::Key_Space)) {
+    event->accept();
+    return;
+  }
+  event->setAccepted(handleKey(event->key()));
+}
+
 void TableView::mousePressEvent(QMouseEvent* event) {
   QListWidgetItem* item = itemAt(event->position().toPoint());
   if (!item || item->data(kSectionRole).toInt() < 0) return;
-  tapRowAtIndexPath({item->data(kSectionRole).toInt(), item->data(kRowRole).toInt()});
+  setFocus(Qt::MouseFocusReason);
+  const IndexPath p{item->data(kSectionRole).toInt(), item->data(kRowRole).toInt()};
+  cursor_ = p;
+  tapRowAtIndexPath(p);
 }
 
 void TableView::mouseReleaseEvent(QMouseEvent*) {}

@@ -1,7 +1,10 @@
 // TableView: a list in titled sections, fed by a data source and steered by
 // a delegate, as the filter list and the sharing screen use it. Cells are
-// values (text and text colour) that the data source fills; a tap asks the
-// delegate which row to select, and a row is marked only if it says so.
+// values (text, text colour, an optional check mark) that the data source
+// fills; a tap asks the delegate which row to select, and a row is marked
+// only if it says so. The keyboard moves a cursor over the rows (arrow
+// keys, Home, End, Page Up and Down) and Return or Space taps the row under
+// it.
 #pragma once
 
 #include <QColor>
@@ -25,6 +28,8 @@ struct IndexPath {
 
 class TableViewCell {
  public:
+  enum AccessoryType { AccessoryNone = 0, AccessoryCheckmark = 3 };
+
   explicit TableViewCell(std::string reuseIdentifier)
       : reuseIdentifier_(std::move(reuseIdentifier)) {}
   const std::string& reuseIdentifier() const { return reuseIdentifier_; }
@@ -32,11 +37,14 @@ class TableViewCell {
   void setText(const std::string& text) { text_ = text; }
   const QColor& textColor() const { return textColor_; }
   void setTextColor(const QColor& color) { textColor_ = color; }
+  AccessoryType accessoryType() const { return accessory_; }
+  void setAccessoryType(AccessoryType type) { accessory_ = type; }
 
  private:
   std::string reuseIdentifier_;
   std::string text_;
   QColor textColor_ = Qt::black;
+  AccessoryType accessory_ = AccessoryNone;
 };
 
 class TableViewDataSource {
@@ -91,7 +99,15 @@ class TableView : public QListWidget {
   // What a tap on the row does.
   void tapRowAtIndexPath(const IndexPath& indexPath);
 
+  // The row the keyboard is on (nothing before the first key or a call).
+  std::optional<IndexPath> cursorIndexPath() const { return cursor_; }
+  // Puts the cursor on indexPath (nothing for a path outside the table).
+  void setCursorIndexPath(const std::optional<IndexPath>& indexPath);
+  // What a key does in the table; false for a key it has no use for.
+  bool handleKey(int key);
+
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
@@ -103,12 +119,15 @@ class TableView : public QListWidget {
     std::vector<std::shared_ptr<TableViewCell>> cells;
   };
   void rebuildItems();
+  // Rows in display order, for moving the cursor.
+  std::vector<IndexPath> rows() const;
 
   TableViewDataSource* dataSource_ = nullptr;
   TableViewDelegate* delegate_ = nullptr;
   std::vector<Section> sections_;
   std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> reusable_;
   std::optional<IndexPath> selected_;
+  std::optional<IndexPath> cursor_;
   int rowHeight_ = 44;
   QColor background_ = Qt::white;
 };

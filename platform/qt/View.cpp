@@ -9,6 +9,24 @@
 namespace glowsnap {
 namespace {
 constexpr const char* kAlphaProperty = "glowsnapAlpha";
+
+class EventHandler : public QObject {
+ public:
+  EventHandler(QWidget* view, std::function<bool(QEvent*)> handler)
+      : QObject(view), handler_(std::move(handler)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return watched == parent() && handler_ && handler_(event);
+  }
+
+ private:
+  std::function<bool(QEvent*)> handler_;
+};
+}  // namespace
+
+void View::installEventHandler(QWidget* view, std::function<bool(QEvent*)> handler) {
+  if (view) view->installEventFilter(new EventHandler(view, std::move(handler)));
 }
 
 QRect View::toQRect(const Rect& r) {

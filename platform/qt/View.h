@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 #include "platform/graphics/Geometry.h"
 
@@ -32,6 +33,11 @@ class View {
   static QWidget* superview(const QWidget* view);
   // The stacking order of parent's direct child widgets, from the bottom.
   static QList<QWidget*> subviews(const QWidget* parent);
+
+  // handler sees every event sent to view, or passed up to it by a child
+  // that did not take it, before the view does; true stops the event. It
+  // lives as long as the view.
+  static void installEventHandler(QWidget* view, std::function<bool(QEvent*)> handler);
 
   static QRect toQRect(const Rect& r);
   static Rect fromQRect(const QRect& r);

@@ -84,6 +84,13 @@ bool WebView::usesWebEngine() {
 }
 
 void WebView::setBackgroundColor(const QColor& color) {
+  // Links keep a colour that reads on the page's background.
+  QPalette pal = palette();
+  const bool dark = color.lightness() < 128;
+  pal.setColor(QPalette::Link, dark ? QColor(0x8f, 0xb8, 0xff) : QColor(0x1a, 0x4f, 0xc4));
+  pal.setColor(QPalette::LinkVisited, dark ? QColor(0xc0, 0xa8, 0xff) : QColor(0x6a, 0x3a, 0xb0));
+  setPalette(pal);
+  if (d_->browser) d_->browser->setPalette(pal);
   setStyleSheet(QStringLiteral("QTextBrowser { background: %1; border: none; }"
                                " QScrollBar:vertical { background: %1; width: 8px; margin: 0; }"
                                " QScrollBar::handle:vertical { background: rgba(160,160,160,150);"

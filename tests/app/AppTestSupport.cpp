@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <fstream>
+#include <iterator>
 
 #include "platform/qt/ActionSheet.h"
 #include "platform/qt/Animation.h"
@@ -39,7 +41,19 @@ std::vector<std::string> ControllerTest::alertMessages() const {
   return out;
 }
 
-void ControllerTest::pick(const ImageRef& image) { vc_->didFinishPickingImage(nullptr, image, {}); }
+void ControllerTest::pick(const ImageRef& image) {
+  vc_->didFinishPickingImage(nullptr, image, {});
+  waitForPhoto();
+}
+
+void ControllerTest::waitForPhoto() {
+  ASSERT_TRUE(spinUntil([this] { return !vc_->isLoadingPhoto(); })) << "the photo did not open";
+}
+
+void ControllerTest::choose(const std::string& name) {
+  vc_->on_btn_select_pp();
+  vc_->on_selected_pp(name);
+}
 
 void ControllerTest::runToEnd() {
   vc_->on_btn_do_pp();
@@ -62,5 +76,10 @@ bool sameRect(const Rect& a, const Rect& b) {
 }
 
 std::string text(const QString& s) { return s.toStdString(); }
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 }  // namespace glowsnap::test

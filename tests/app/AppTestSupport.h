@@ -29,8 +29,13 @@ class ControllerTest : public ::testing::Test {
   void clearAlerts();
   // The messages of the alerts on screen, oldest first.
   std::vector<std::string> alertMessages() const;
-  // Picks image as if from the library.
+  // Picks image as if from the library and waits until it is the current
+  // photo (it is prepared on a worker thread).
   void pick(const ImageRef& image);
+  // Waits (bounded) until no photo is being opened.
+  void waitForPhoto();
+  // Chooses a filter the way a user does: opens the list, takes the row.
+  void choose(const std::string& name);
   // Starts the selected filter and lets Qt's loop run until it has ended.
   void runToEnd();
   // Lets Qt's event loop run until done() holds (bounded).
@@ -55,5 +60,7 @@ bool ControllerTest::spinUntil(F done) {
 Rect frameOf(const QWidget* w);
 bool sameRect(const Rect& a, const Rect& b);
 std::string text(const QString& s);
+// A file's bytes ("" when it cannot be read).
+std::string readFile(const std::filesystem::path& path);
 
 }  // namespace glowsnap::test

@@ -116,15 +116,14 @@ TEST_F(Launch, ScreenStacksTheSlidingViewsAndNeverRotates) {
 TEST_F(Launch, TheWindowShowsTheScreenWithTheLaunchAlertOnTop) {
   GlowsnapAppDelegate delegate(*settings_);
   delegate.applicationDidFinishLaunching();
-  QWidget* window = delegate.window();
-  EXPECT_EQ(window->size(), QSize(320, 480));
-  EXPECT_EQ(View::superview(delegate.viewController()->view()), window);
+  QWidget* screen = delegate.screen();
+  EXPECT_EQ(screen->size(), QSize(320, 480));
+  EXPECT_EQ(View::superview(delegate.viewController()->view()), screen);
   ASSERT_EQ(AlertView::visibleAlerts().size(), 1u);
-  const QList<QWidget*> stack = View::subviews(window);
+  const QList<QWidget*> stack = View::subviews(screen);
   ASSERT_FALSE(stack.isEmpty());
   EXPECT_NE(qobject_cast<Panel*>(stack.back()), nullptr);
   AlertView::closeAll();
-  Panel::setDefaultHost(nullptr);
 }
 
 using Settings = ControllerTest;
@@ -197,15 +196,27 @@ TEST_F(Slides, EveryScreenReturnsTheViewsToTheirHomePositions) {
   EXPECT_EQ(text(o.m_label_cur_pp->text()), "Bloom");
 }
 
-TEST_F(Slides, AnimatedMovesAnswerTheirNewFramesAtOnce) {
+TEST_F(Slides, AnimatedMovesAnswerTheirNewFramesAtOnceAndRefuseASecondMove) {
   Animation::setEnabled(true);
   GlowsnapViewController& vc = load();
+  clearAlerts();
+  using S = GlowsnapViewController::ScreenState;
   vc.on_btn_select_pp();
   EXPECT_FRAME(vc.outlets().m_v_select_pp, 0, 0, 320, 480);
+  EXPECT_EQ(vc.screenState(), S::ToFilterList);
+  EXPECT_GT(Animation::running(), 0);
+  // Back while the list still rises, or the same button again: refused.
   vc.on_btn_select_pp_back();
+  vc.on_btn_select_pp();
+  EXPECT_FALSE(vc.go_to_screen(S::Main));
+  EXPECT_FRAME(vc.outlets().m_v_select_pp, 0, 0, 320, 480);
+  EXPECT_FRAME(vc.outlets().m_v_result, 0, -480, 320, 480);
+  ASSERT_TRUE(spinUntil([&] { return vc.screenState() == S::FilterList; }));
+  vc.on_btn_select_pp_back();
+  EXPECT_EQ(vc.screenState(), S::FromFilterList);
+  ASSERT_TRUE(spinUntil([&] { return vc.screenState() == S::Main; }));
   EXPECT_FRAME(vc.outlets().m_v_select_pp, 0, 480, 320, 480);
   EXPECT_FRAME(vc.outlets().m_v_result, 0, 0, 320, 480);
-  EXPECT_GT(Animation::running(), 0);
   Animation::setEnabled(false);
 }
 
@@ -295,8 +306,9 @@ TEST_F(Picking, APickResetsTheImageStateAndWritesTheUndoFile) {
   EXPECT_EQ(vc.outlets().m_iv->image(), photo);  // shown as picked, upright by its tag
   EXPECT_TRUE(vc.rotate_result_image());
   EXPECT_EQ(vc.n_pp_applied(), 0);
+  // The main screen is the one shown; the filter list waits off screen, hidden.
   EXPECT_FALSE(View::isHidden(vc.outlets().m_v_result));
-  EXPECT_FALSE(View::isHidden(vc.outlets().m_v_select_pp));
+  EXPECT_TRUE(View::isHidden(vc.outlets().m_v_select_pp));
 
   const ImageRef undo = vc.undo_get_image();
   ASSERT_NE(undo, nullptr);
@@ -317,6 +329,7 @@ TEST_F(Picking, ADroppedOrNamedFileIsPickedAndABadOneReported) {
   clearAlerts();
   const std::filesystem::path good = std::string(GLOWSNAP_SOURCE_DIR) + "/resources/nophoto.jpg";
   EXPECT_TRUE(vc.openPhotoFile(good));
+  waitForPhoto();
   ASSERT_NE(vc.selected_image(), nullptr);
   EXPECT_TRUE(alertMessages().empty());
 
@@ -327,8 +340,11 @@ TEST_F(Picking, ADroppedOrNamedFileIsPickedAndABadOneReported) {
     std::fclose(f);
   }
   const ImageRef before = vc.selected_image();
-  EXPECT_FALSE(vc.openPhotoFile(bad));
+  const std::string undoBefore = readFile(vc.undo_get_image_path());
+  EXPECT_TRUE(vc.openPhotoFile(bad));  // taken; found broken when read
+  waitForPhoto();
   EXPECT_EQ(vc.selected_image(), before);
+  EXPECT_EQ(readFile(vc.undo_get_image_path()), undoBefore);
   ASSERT_EQ(AlertView::visibleAlerts().size(), 1u);
   EXPECT_NE(AlertView::visibleAlerts().front()->message().find("broken.jpg"), std::string::npos);
 }

@@ -48,7 +48,7 @@ TEST_F(ProcessingRun, AnUnknownFilterNameLeavesNoFilterToRun) {
   GlowsnapViewController& vc = load();
   clearAlerts();
   pick(solidImage(40, 30, {255, 10, 20, 30}));
-  vc.on_selected_pp("hdr classic");
+  choose("hdr classic");
   EXPECT_EQ(vc.selected_pp(), nullptr);
   EXPECT_EQ(text(vc.outlets().m_label_cur_pp->text()), "hdr classic");
   vc.on_btn_do_pp();
@@ -80,7 +80,7 @@ TEST_F(ProcessingRun, PickRunSetAsCurrentRunUndoAndNothingLeftToUndo) {
   GlowsnapViewController& vc = load();
   clearAlerts();
   const auto& o = vc.outlets();
-  vc.on_selected_pp("More Contrast");
+  choose("More Contrast");
   const ImageRef photo = photoLikeImage(160, 120);
   pick(photo);
   const ImageRef undoFile = vc.undo_get_image();
@@ -147,7 +147,7 @@ TEST_F(ProcessingRun, PickRunSetAsCurrentRunUndoAndNothingLeftToUndo) {
 TEST_F(ProcessingRun, TheFirstRunNormalisesTheCurrentImageOnce) {
   GlowsnapViewController& vc = load();
   clearAlerts();
-  vc.on_selected_pp("More Colors");
+  choose("More Colors");
   pick(cornersImage(1000, 500, Image::Right));
   runToEnd();
   const ImageRef normalised = vc.selected_image();
@@ -163,7 +163,7 @@ TEST_F(ProcessingRun, TheFirstRunNormalisesTheCurrentImageOnce) {
 TEST_F(ProcessingRun, LandscapeResultsAreTurnedAndOthersAreNot) {
   GlowsnapViewController& vc = load();
   clearAlerts();
-  vc.on_selected_pp("More Contrast");
+  choose("More Contrast");
   pick(solidImage(200, 100, {255, 90, 90, 90}));
   runToEnd();
   ImageView* iv = vc.result_iv();
@@ -175,15 +175,18 @@ TEST_F(ProcessingRun, LandscapeResultsAreTurnedAndOthersAreNot) {
   EXPECT_NEAR(t.d, 0.0f, 1e-6f);
   EXPECT_FLOAT_EQ(t.tx, 80.0f);
   EXPECT_FLOAT_EQ(t.ty, -100.0f);
+  // Turned, it fills the area above the toolbar (the scroll view) exactly.
   const Rect f = iv->frame();
+  const Rect area = frameOf(vc.outlets().m_result_sv);
+  EXPECT_TRUE(sameRect(area, Rect(0, 0, 320, 436)));
   EXPECT_NEAR(f.origin.x, 0.0f, 1e-3f);
-  EXPECT_NEAR(f.origin.y, -20.0f, 1e-3f);
+  EXPECT_NEAR(f.origin.y, 0.0f, 1e-3f);
   EXPECT_NEAR(f.size.width, 320.0f, 1e-3f);
-  EXPECT_NEAR(f.size.height, 480.0f, 1e-3f);
-  EXPECT_NEAR(iv->boundsSize().width, 480.0f, 1e-3f);  // the picture lies on its side
+  EXPECT_NEAR(f.size.height, 436.0f, 1e-3f);
+  EXPECT_NEAR(iv->boundsSize().width, 436.0f, 1e-3f);  // the picture lies on its side
   EXPECT_NEAR(iv->boundsSize().height, 320.0f, 1e-3f);
   EXPECT_NEAR(vc.outlets().m_result_sv->contentSize().width, 320.0f, 1e-3f);
-  EXPECT_NEAR(vc.outlets().m_result_sv->contentSize().height, 480.0f, 1e-3f);
+  EXPECT_NEAR(vc.outlets().m_result_sv->contentSize().height, 436.0f, 1e-3f);
   EXPECT_EQ(iv->contentMode(), ImageView::ScaleAspectFit);
   EXPECT_FALSE(iv->isUserInteractionEnabled());
 
@@ -191,7 +194,7 @@ TEST_F(ProcessingRun, LandscapeResultsAreTurnedAndOthersAreNot) {
   pick(solidImage(100, 100, {255, 90, 90, 90}));
   runToEnd();
   EXPECT_EQ(vc.result_iv()->transform(), AffineTransform::identity());
-  EXPECT_TRUE(sameRect(vc.result_iv()->frame(), Rect(0, 0, 320, 480)));
+  EXPECT_TRUE(sameRect(vc.result_iv()->frame(), Rect(0, 0, 320, 436)));
 }
 
 TEST_F(ProcessingRun, ShowImageWithoutAPickDoesNothing) {
@@ -225,7 +228,7 @@ TEST_F(ProcessingRun, SetAsCurrentLeavesForShowImageAndComesBackAtPositionTwo) {
   EXPECT_EQ(vc.get_image_to_save(), vc.selected_image());
   vc.on_btn_back_from_result();
 
-  vc.on_selected_pp("More Colors");
+  choose("More Colors");
   runToEnd();
   EXPECT_EQ(o.m_toolbar_see_result->items().value(2), button);
   EXPECT_EQ(o.m_toolbar_see_result->items().size(), count);
@@ -235,7 +238,7 @@ TEST_F(ProcessingRun, SetAsCurrentLeavesForShowImageAndComesBackAtPositionTwo) {
 TEST_F(ProcessingRun, NothingCanBeStartedChosenPickedOrRestoredDuringARun) {
   GlowsnapViewController& vc = load();
   clearAlerts();
-  vc.on_selected_pp("HDR Classic");
+  choose("HDR Classic");
   const ImageRef photo = photoLikeImage(400, 300);
   pick(photo);
   runToEnd();  // something to undo
@@ -249,34 +252,41 @@ TEST_F(ProcessingRun, NothingCanBeStartedChosenPickedOrRestoredDuringARun) {
 
   vc.on_btn_do_pp();
   EXPECT_EQ(vc.n_pp_applied(), applied);
-  vc.on_selected_pp("Bloom");
+  choose("Bloom");
   EXPECT_EQ(vc.selected_pp(), running);
-  pick(solidImage(10, 10, {255, 1, 2, 3}));
-  EXPECT_EQ(vc.selected_image(), current);
   vc.on_btn_import_from_library();
   EXPECT_EQ(vc.picker(), nullptr);
   vc.on_btn_undo();
   vc.do_undo();
   EXPECT_TRUE(AlertView::visibleAlerts().empty());
   EXPECT_EQ(vc.selected_image(), current);
-  // The buttons for them are disabled until the end.
+  // A photo arriving now (from the camera, a drop) is refused, saying why.
+  vc.didFinishPickingImage(nullptr, solidImage(10, 10, {255, 1, 2, 3}), {});
+  EXPECT_FALSE(vc.isLoadingPhoto());
+  EXPECT_EQ(vc.selected_image(), current);
+  ASSERT_EQ(AlertView::visibleAlerts().size(), 1u);
+  EXPECT_NE(AlertView::visibleAlerts().front()->message().find("filter is being applied"),
+            std::string::npos);
+  clearAlerts();
+  // Every button is disabled until the end.
   for (QAbstractButton* b : vc.view()->findChildren<QAbstractButton*>()) {
-    const QString action = b->property("action").toString();
-    if (action == "on_btn_do_pp" || action == "on_btn_undo" || action == "on_btn_select_pp") {
-      EXPECT_FALSE(b->isEnabled()) << action.toStdString();
-    }
+    if (b->property("action").isValid()) EXPECT_FALSE(b->isEnabled()) << text(b->objectName());
   }
 
   ASSERT_TRUE(spinUntil([&] { return !vc.isRunInProgress(); }));
-  for (QAbstractButton* b : vc.view()->findChildren<QAbstractButton*>())
-    EXPECT_TRUE(b->isEnabled());
+  // Then the result screen's buttons take input, and only they.
+  const QWidget* resultScreen = vc.outlets().m_result_view;
+  for (QAbstractButton* b : vc.view()->findChildren<QAbstractButton*>()) {
+    if (!b->property("action").isValid()) continue;
+    EXPECT_EQ(b->isEnabled(), resultScreen->isAncestorOf(b)) << text(b->objectName());
+  }
   EXPECT_NE(vc.result_iv(), nullptr);
 }
 
 TEST_F(ProcessingRun, ARunTheEngineCannotStartEndsWithAnAlertInsteadOfASpinner) {
   GlowsnapViewController& vc = load();
   clearAlerts();
-  vc.on_selected_pp("More Contrast");
+  choose("More Contrast");
   pick(solidImage(60, 60, {255, 50, 60, 70}));
 
   // Another run holds the process-wide pixel buffer; it waits for the main

@@ -2,9 +2,12 @@
 // redirects, failures, cookies, compression and downloads to files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "http/FormDataRequest.h"
@@ -228,6 +231,64 @@ TEST(HTTPRequest, UserAgentOnlyWithAnApplicationName) {
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_FALSE(seen[0].hasHeader("User-Agent"));
   EXPECT_EQ(seen[1].header("User-Agent").rfind("Glowsnap 1.2 (", 0), 0u);
+}
+
+// --- transfer states -----------------------------------------------------------
+
+// The states a request passes through, as the transfer log names them.
+std::vector<std::string> loggedStates(const std::function<void()>& run) {
+  std::vector<std::string> lines;
+  std::mutex lock;
+  HTTPRequest::setTransferLog([&](const std::string& line) {
+    std::lock_guard guard(lock);
+    lines.push_back(line);
+  });
+  run();
+  HTTPRequest::setTransferLog(nullptr);
+  std::vector<std::string> states;
+  for (const auto& line : lines) states.push_back(line.substr(line.rfind(": ") + 2));
+  return states;
+}
+
+TEST(HTTPRequestTransfer, StatesOfARedirectedRequestAndOfAChallenge) {
+  LoopbackServer server([](const RawRequest& r, ServerConnection& c) {
+    if (r.target == "/start")
+      c.respond(302, "", {{"Location", "/end"}});
+    else if (r.target == "/end")
+      c.respond(200, "arrived");
+    else
+      c.respond(401, "denied", {{"WWW-Authenticate", "Basic realm=\"x\""}});
+  });
+  auto redirected = requestFor(server.url("/start"));
+  EXPECT_EQ(redirected->transferState(), HTTPRequest::TransferState::kIdle);
+  EXPECT_EQ(loggedStates([&] { redirected->start(); }),
+            (std::vector<std::string>{
+                "Idle -> Starting", "Starting -> AwaitingHead", "AwaitingHead -> RedirectPending",
+                "RedirectPending -> Starting", "Starting -> AwaitingHead",
+                "AwaitingHead -> ReceivingBody", "ReceivingBody -> Complete"}));
+  EXPECT_EQ(redirected->responseString(), "arrived");
+  EXPECT_EQ(redirected->transferState(), HTTPRequest::TransferState::kComplete);
+
+  auto challenged = requestFor(server.url("/private"));
+  EXPECT_EQ(
+      loggedStates([&] { challenged->start(); }),
+      (std::vector<std::string>{"Idle -> Starting", "Starting -> AwaitingHead",
+                                "AwaitingHead -> Authenticating", "Authenticating -> Complete"}));
+}
+
+TEST(HTTPRequestTransfer, RedirectsGoRoundOneLoopUpToTheLimit) {
+  // Every redirect ends its attempt and the next one starts in the same
+  // loop; the sixth redirect ends the request.
+  LoopbackServer server([](const RawRequest& r, ServerConnection& c) {
+    int hop = std::atoi(r.target.c_str() + 1);
+    c.respond(302, "", {{"Location", "/" + std::to_string(hop + 1)}});
+  });
+  auto request = requestFor(server.url("/0"));
+  std::vector<std::string> states = loggedStates([&] { request->start(); });
+  ASSERT_NE(request->error(), nullptr);
+  EXPECT_EQ(request->error()->code, 9);
+  EXPECT_EQ(std::count(states.begin(), states.end(), "RedirectPending -> Starting"), 5);
+  EXPECT_EQ(states.back(), "RedirectPending -> Complete");
 }
 
 // --- redirects ---------------------------------------------------------------

@@ -57,6 +57,11 @@ TEST(HTTPReadStream, EventsInOrderAndTheWholeBodyByPullReads) {
   });
   Client client;
   client.run(request("GET", server.url("/data")));
+  EXPECT_EQ(client.stream->state(), HTTPReadStream::State::kAtEnd);
+  EXPECT_EQ(client.stream->outcome(), HTTPReadStream::Outcome::kSucceeded);
+  client.stream->close();
+  EXPECT_EQ(client.stream->state(), HTTPReadStream::State::kClosed);
+  EXPECT_STREQ(HTTPReadStream::stateName(client.stream->state()), "Closed");
   ASSERT_FALSE(client.events.empty());
   EXPECT_EQ(client.events.front(), HTTPReadStream::kOpenCompleted);
   EXPECT_EQ(client.events.back(), HTTPReadStream::kEndEncountered);
@@ -143,6 +148,7 @@ TEST(HTTPReadStream, RefusedConnectionRaisesTheErrorEvent) {
   Client client;
   client.run(request("GET", "http://127.0.0.1:" + std::to_string(port) + "/"));
   EXPECT_EQ(client.events.back(), HTTPReadStream::kErrorOccurred);
+  EXPECT_EQ(client.stream->state(), HTTPReadStream::State::kFailed);
   ASSERT_TRUE(client.stream->error());
   EXPECT_EQ(client.stream->error()->domain, HTTPReadStream::kPOSIXErrorDomain);
   std::uint8_t b;
