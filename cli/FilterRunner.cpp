@@ -21,17 +21,16 @@ Result<ImageRef> FilterRunner::run(PostProcess& filter, const ImageRef& image,
         if (!onProgress) return;
         if (const auto* text = std::any_cast<std::string>(&n.object)) onProgress(*text);
       });
-  auto endToken =
-      center.addObserver(PostProcess::kSearchEndNotification, nullptr, [&](const Notification&) {
-        ended = true;
-        result = filter.get_result();
-        if (onEnd) onEnd();
-      });
+  auto endToken = center.addObserver(PostProcess::kSearchEndNotification, nullptr,
+                                     [&](const Notification&) {
+                                       ended = true;
+                                       result = filter.get_result();
+                                       if (onEnd) onEnd();
+                                     });
 
   // Without a source the loop would return at once and spin; this timer
   // never fires, it only keeps the loop waiting for the worker's messages.
-  auto keepAlive = loop.addTimer(
-      1e9, 0, [] {}, RunLoop::kDefaultMode);
+  auto keepAlive = loop.addTimer(1e9, 0, [] {}, RunLoop::kDefaultMode);
   filter.prepare(image);
   std::atomic<bool> finished{false};
   bool accepted = false;
@@ -47,11 +46,9 @@ Result<ImageRef> FilterRunner::run(PostProcess& filter, const ImageRef& image,
   center.removeObserver(endToken);
 
   if (!accepted || !ended || !result) {
-    return Error{"GlowsnapEngineErrorDomain",
-                 1,
+    return Error{"GlowsnapEngineErrorDomain", 1,
                  filter.get_name() + " could not run (the working bitmap could not be created)",
-                 nullptr,
-                 {}};
+                 nullptr, {}};
   }
   return result;
 }
