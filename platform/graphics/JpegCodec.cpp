@@ -37,6 +37,9 @@ struct ErrorManager {
   // Warnings about damaged data: the first one's text and how many came.
   char warning[JMSG_LENGTH_MAX] = {};
   int damage = 0;
+  // Damage that leaves part of the picture undecoded (a lost marker, a bad
+  // code), as opposed to stray bytes between segments.
+  bool serious = false;
   // The data ran out (see fillAtEnd) and the decoder then missed data it
   // needed: the rest of the scan is not in the file.
   bool endReached = false;
@@ -61,12 +64,14 @@ void emitMessage(j_common_ptr cinfo, int level) {
         return;
       }
       [[fallthrough]];
-    case JWRN_EXTRANEOUS_DATA:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_MUST_RESYNC:
     case JWRN_NOT_SEQUENTIAL:
     case JWRN_BOGUS_PROGRESSION:
     case JWRN_JPEG_EOF:
+      err->serious = true;
+      [[fallthrough]];
+    case JWRN_EXTRANEOUS_DATA:
       if (err->damage++ == 0) {
         (*cinfo->err->format_message)(cinfo, err->warning);
         // "Corrupt JPEG data: bad Huffman code" says twice what the report says.
@@ -453,9 +458,10 @@ Result<ImageRef> JpegCodec::decode(std::span<const std::uint8_t> data, std::uint
   st->maxPixels = maxPixels;
   runDecode(*st);
   if (st->errorCode != 0) return makeError(st->errorCode, st->errorText);
-  // Damage the decoder went past is refused here; a file that only lacks
-  // its end marker has every pixel and is kept.
-  if (st->err.damage > 0) return makeError(imageio::kCorrupt, damageReport(st->err));
+  // Damage that left part of the picture undecoded is refused here; stray
+  // bytes between segments (which many files have) and a missing end
+  // marker alone leave every pixel, and the picture is kept.
+  if (st->err.serious) return makeError(imageio::kCorrupt, damageReport(st->err));
   auto image = Image::create(st->width, st->height, std::move(st->pixels),
                              imageio::orientationFromExif(st->exif));
   if (!image) return makeError(imageio::kCorrupt, "the JPEG image could not be made");

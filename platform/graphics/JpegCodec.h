@@ -17,8 +17,9 @@ class JpegCodec {
  public:
   // Errors use imageio::kErrorDomain: kCorrupt for damaged or truncated
   // data, kTooLarge (before any pixel memory is taken) over maxPixels.
-  // Damage that libjpeg decodes past (corrupt entropy data, stray markers)
-  // is refused too; a file that only lacks its end marker is not.
+  // Damage that libjpeg decodes past is refused too where it leaves part of
+  // the picture undecoded (bad codes, lost markers); stray bytes between
+  // segments and a missing end marker are not.
   static Result<ImageRef> decode(std::span<const std::uint8_t> data, std::uint64_t maxPixels);
   // imageio::loadPhoto for JPEG data: the picture reduced while it is
   // decoded where normalising shrinks it, damage reported as warnings.
