@@ -63,14 +63,21 @@ BENCHMARK_CAPTURE(BM_Filter2048, MoreColorsFast, "More Colors", Traversal::Fast)
 BENCHMARK_CAPTURE(BM_Filter2048, HdrColorPlusFast, "HDR Color+", Traversal::Fast)
     ->Unit(benchmark::kMillisecond);
 
-// decode + normalise + "HDR Color+" + encode, as `glowsnap apply -f "HDR Color+"
+// Decoding and normalising in one step, as the command line loads a photo.
+void BM_LoadPhoto12MPTo2048(benchmark::State& state) {
+  const auto& jpeg = twelveMegapixelJpeg();
+  for (auto _ : state) benchmark::DoNotOptimize(imageio::loadPhoto(jpeg, 2048));
+}
+BENCHMARK(BM_LoadPhoto12MPTo2048)->Unit(benchmark::kMillisecond);
+
+// load + "HDR Color+" + encode, as `glowsnap apply -f "HDR Color+"
 // --max-res 2048` runs it.
 void BM_ApplyHdrColorPlus12MP(benchmark::State& state) {
   const auto& jpeg = twelveMegapixelJpeg();
   auto filter = cli::FilterNames::find("HDR Color+");
   filter->set_max_res(2048);
   for (auto _ : state) {
-    auto img = normalizeImage(imageio::decode(jpeg).value(), 2048);
+    auto img = imageio::loadPhoto(jpeg, 2048).value().image;
     auto result = cli::FilterRunner::run(*filter, img);
     benchmark::DoNotOptimize(imageio::encodeJpeg(**result, 0.95f));
   }

@@ -1,9 +1,12 @@
 // ApplyCommand: `glowsnap apply`, one filter over one photo or a batch.
 //
-// Each input is decoded (EXIF orientation honoured), normalised exactly as
-// the application does before a run (drawn upright, longest side capped at
-// the maximum resolution), filtered and written by the output's extension.
-// A failing input is reported on one line and the batch goes on.
+// Each input is decoded and normalised in one step (EXIF orientation
+// honoured, drawn upright, longest side capped at the maximum resolution,
+// exactly as the application normalises before a run), filtered and written
+// in the output's format. A failing input is reported on one line and the
+// batch goes on. In a batch, photos are decoded and encoded on every core
+// while the filter runs one photo at a time on the main thread; outputs,
+// messages and the exit status are those of a one-by-one run.
 #pragma once
 
 #include <filesystem>
@@ -28,9 +31,11 @@ struct ApplyOptions {
   ProgressReporter::Style progress = ProgressReporter::defaultStyle();
   bool timings = false;
   bool plainEngine = false;
-  std::string format;  // "jpg", "png" or empty (by extension)
+  bool strict = false;  // a decoder's warning fails the photo
+  std::string format;   // "jpg", "png" or empty (by extension)
   std::vector<std::filesystem::path> inputs;
   std::filesystem::path output;
+  int workers = 0;  // threads for decoding and encoding; 0: the machine's
 };
 
 class ApplyCommand {

@@ -1,5 +1,6 @@
 // glowsnap: tone-mapping filters for photos on the command line.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <cstdlib>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -8,6 +9,7 @@
 #include "cli/ApplyCommand.h"
 #include "cli/HttpCommand.h"
 #include "cli/ListCommand.h"
+#include "platform/foundation/TemporaryFiles.h"
 
 int main(int argc, char** argv) {
 #if defined(__GLIBC__)
@@ -21,6 +23,9 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
 #endif
+  // Interrupted, the command removes the temporary files it was writing
+  // and exits with 128 + the signal's number.
+  glowsnap::TemporaryFiles::removeOnSignals();
   CLI::App app{"glowsnap: give photos an HDR look, bloom, contrast or colour"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "glowsnap 0.1.0");
@@ -30,9 +35,16 @@ int main(int argc, char** argv) {
   glowsnap::cli::HttpCommand::add(app, exitCode);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    int code = app.exit(e);
-    return code == 0 ? 0 : glowsnap::cli::kExitUsage;
+    // One line, like every other error of the command line.
+    std::fprintf(stderr, "glowsnap: %s (see glowsnap --help)\n", e.what());
+    return glowsnap::cli::kExitUsage;
   }
   return exitCode;
 }

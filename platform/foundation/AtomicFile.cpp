@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include "platform/foundation/TemporaryFiles.h"
 
@@ -22,6 +24,17 @@ Error ioError(const std::filesystem::path& path, const std::string& what, int er
 
 Error kindError(const std::filesystem::path& path, const std::string& what, int err) {
   return Error{kDomain, err, path.string() + ": " + what, nullptr, {}};
+}
+
+// Six letters or digits, different in every call and every process.
+std::string randomSuffix() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 gen(std::random_device{}() ^
+                                   (static_cast<std::uint64_t>(::getpid()) << 32));
+  std::string out(6, 'X');
+  for (char& c : out) c = kLetters[gen() % (sizeof kLetters - 1)];
+  return out;
 }
 
 // Follows a chain of symlinks to the name it ends at, which may not exist
@@ -43,6 +56,13 @@ Result<std::filesystem::path> followLinks(const std::filesystem::path& requested
 }  // namespace
 
 Result<OutputTarget> AtomicFile::resolveOutput(const std::filesystem::path& requested) {
+  // A device or pipe reached through links is written through the name as
+  // given: /dev/stdout leads to /proc/self/fd/1, whose link text for a pipe
+  // ("pipe:[…]") names no file, though opening the name itself works.
+  struct stat direct {};
+  if (::stat(requested.c_str(), &direct) == 0 &&
+      (S_ISCHR(direct.st_mode) || S_ISFIFO(direct.st_mode)))
+    return OutputTarget{requested, true};
   auto followed = followLinks(requested);
   if (!followed) return followed.error();
   OutputTarget out{std::move(followed).value(), false};
@@ -79,12 +99,22 @@ Status AtomicFile::open() {
   if (dir.empty()) dir = ".";
   // The temporary lives beside the file it replaces so that the final
   // rename stays within one file system and is atomic.
-  std::string name(".");
-  name.append(resolved_.path.filename().string()).append(".XXXXXX");
-  std::string pattern = (dir / name).string();
-  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return ioError(target_, "cannot create a temporary file", errno);
-  TemporaryFiles::track(pattern);
+  // The name is tracked before the file exists: a signal that arrives
+  // while it is created then finds it (or finds nothing, harmlessly), where
+  // a file made first and tracked after would be left behind.
+  std::string pattern;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    pattern = (dir / ("." + resolved_.path.filename().string() + "." + randomSuffix())).string();
+    TemporaryFiles::track(pattern);
+    fd = ::open(pattern.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      const int err = errno;
+      TemporaryFiles::untrack(pattern);
+      if (err != EEXIST || attempt >= 100)
+        return ioError(target_, "cannot create a temporary file", err);
+    }
+  }
   // A replaced file keeps its permissions; a new one gets what a plain
   // create would give (0666 less the umask).
   struct stat st {};
@@ -92,8 +122,13 @@ Status AtomicFile::open() {
   if (::stat(resolved_.path.c_str(), &st) == 0) {
     mode = st.st_mode & 07777;
   } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
+    // umask() can only be read by setting it: done once, so that threads
+    // writing files at the same time never see (or leave) the mask at 0.
+    static const mode_t mask = [] {
+      const mode_t m = ::umask(0);
+      ::umask(m);
+      return m;
+    }();
     mode = 0666 & ~mask;
   }
   ::fchmod(fd, mode);

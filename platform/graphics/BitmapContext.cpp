@@ -40,6 +40,16 @@ void BitmapContext::rotateCTM(float angle) { ctm_ = ctm_.rotated(angle); }
 void BitmapContext::concatCTM(const AffineTransform& t) { ctm_ = t.concat(ctm_); }
 
 void BitmapContext::drawImage(Rect rect, const Image& image) {
+  const double rw = std::fabs(static_cast<double>(rect.size.width));
+  const double rh = std::fabs(static_cast<double>(rect.size.height));
+  if (!(rw > 0) || !(rh > 0) || !std::isfinite(rw) || !std::isfinite(rh)) return;
+
+  const Resampler::Map m = drawingMap(ctm_, height_, rect, image.width(), image.height());
+  Resampler::draw(image, m, data_, width_, height_);
+}
+
+Resampler::Map BitmapContext::drawingMap(const AffineTransform& ctm, int canvasHeight, Rect rect,
+                                         int imageWidth, int imageHeight) {
   double rx = rect.origin.x, ry = rect.origin.y;
   double rw = rect.size.width, rh = rect.size.height;
   if (rw < 0) {
@@ -50,23 +60,21 @@ void BitmapContext::drawImage(Rect rect, const Image& image) {
     ry += rh;
     rh = -rh;
   }
-  if (!(rw > 0) || !(rh > 0) || !std::isfinite(rw) || !std::isfinite(rh)) return;
-
   // Image pixel (u, v), v down, lies at user point (rx + u·kx, ry + rh − v·ky)
   // (first row at the rectangle's upper edge); the CTM takes that to the
   // y-up canvas, whose row index counts down from the top.
-  const double kx = rw / image.width();
-  const double ky = rh / image.height();
+  const double kx = rw / imageWidth;
+  const double ky = rh / imageHeight;
   const double ox = rx, oy = ry + rh;
-  const double a = ctm_.a, b = ctm_.b, c = ctm_.c, d = ctm_.d, tx = ctm_.tx, ty = ctm_.ty;
+  const double a = ctm.a, b = ctm.b, c = ctm.c, d = ctm.d, tx = ctm.tx, ty = ctm.ty;
   Resampler::Map m;
   m.m00 = a * kx;
   m.m01 = -c * ky;
   m.m02 = a * ox + c * oy + tx;
   m.m10 = -b * kx;
   m.m11 = d * ky;
-  m.m12 = height_ - (b * ox + d * oy + ty);
-  Resampler::draw(image, m, data_, width_, height_);
+  m.m12 = canvasHeight - (b * ox + d * oy + ty);
+  return m;
 }
 
 ImageRef BitmapContext::makeImage() const {

@@ -12,6 +12,7 @@
 #include "platform/graphics/AffineTransform.h"
 #include "platform/graphics/Geometry.h"
 #include "platform/graphics/Image.h"
+#include "platform/graphics/Resampler.h"
 
 namespace glowsnap {
 
@@ -46,6 +47,11 @@ class BitmapContext {
   // (source over), edge pixels it only partly covers in proportion; on a
   // fresh canvas that leaves the image's own bytes.
   void drawImage(Rect rect, const Image& image);
+
+  // Where drawImage(rect, image) puts an image of imageWidth × imageHeight
+  // under ctm on a canvas canvasHeight rows high (rect of positive size).
+  static Resampler::Map drawingMap(const AffineTransform& ctm, int canvasHeight, Rect rect,
+                                   int imageWidth, int imageHeight);
 
   // A new image (orientation Up) holding a copy of the canvas.
   ImageRef makeImage() const;

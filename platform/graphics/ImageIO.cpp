@@ -4,13 +4,16 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/foundation/AtomicFile.h"
 #include "platform/graphics/JpegCodec.h"
+#include "platform/graphics/Normalize.h"
 #include "platform/graphics/PngCodec.h"
 
 namespace glowsnap::imageio {
@@ -60,44 +63,138 @@ Result<ImageRef> decode(std::span<const std::uint8_t> data, std::uint64_t maxPix
   return makeError(kNotAnImage, "not a JPEG or PNG image");
 }
 
-Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
-  auto failed = [](const char* what) {
-    return makeError(kUnreadable, std::string(what) + " (" + std::strerror(errno) + ")");
-  };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failed("cannot open the file");
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-  } closer{fd};
+namespace {
+
+Error fileError(const char* what) {
+  return makeError(kUnreadable, std::string(what) + " (" + std::strerror(errno) + ")");
+}
+
+Error overLimit() {
+  return makeError(kTooLarge,
+                   "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
+}
+
+// An input opened for reading, closed when it goes.
+struct InputFile {
+  int fd = -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return failed("cannot read the file");
-  if (S_ISDIR(st.st_mode)) {
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool regular() const { return S_ISREG(st.st_mode); }
+};
+
+Status openInput(const std::filesystem::path& path, InputFile& file) {
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file.fd < 0) return fileError("cannot open the file");
+  if (::fstat(file.fd, &file.st) != 0) return fileError("cannot read the file");
+  if (S_ISDIR(file.st.st_mode)) {
     errno = EISDIR;
-    return failed("cannot read the file");
+    return fileError("cannot read the file");
   }
   // No photo comes near this; a bigger file is not read into memory.
-  constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
-  if (st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes)
-    return makeError(kTooLarge, "the file of " + std::to_string(st.st_size) +
-                                    " bytes is over the limit of " + std::to_string(kMaxFileBytes) +
-                                    " bytes");
+  if (file.regular() && static_cast<std::uint64_t>(file.st.st_size) > kMaxFileBytes)
+    return overLimit();
+  return {};
+}
+
+// Reads to the end: a regular file's size is known; a pipe or device grows
+// the buffer as data comes, never past the limit.
+Result<std::vector<std::uint8_t>> readAll(const InputFile& file) {
   std::vector<std::uint8_t> data;
-  data.reserve(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0);
-  std::uint8_t chunk[1 << 16];
+  try {
+    data.resize(file.regular() && file.st.st_size > 0 ? static_cast<std::size_t>(file.st.st_size)
+                                                      : 1 << 16);
+  } catch (const std::bad_alloc&) {
+    return makeError(kTooLarge, "not enough memory to read the file");
+  }
+  std::size_t used = 0;
+  bool sniffed = false;
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (used == data.size()) {
+      if (data.size() > kMaxFileBytes) return overLimit();
+      try {
+        data.resize(std::min<std::size_t>(data.size() * 2, kMaxFileBytes + 1));
+      } catch (const std::bad_alloc&) {
+        return makeError(kTooLarge, "not enough memory to read the file");
+      }
+    }
+    const ssize_t n = ::read(file.fd, data.data() + used, data.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return failed("cannot read the file");
+      return fileError("cannot read the file");
     }
     if (n == 0) break;
-    if (data.size() + static_cast<std::size_t>(n) > kMaxFileBytes)
-      return makeError(kTooLarge,
-                       "the file is over the limit of " + std::to_string(kMaxFileBytes) + " bytes");
-    data.insert(data.end(), chunk, chunk + n);
+    used += static_cast<std::size_t>(n);
+    if (used > kMaxFileBytes) return overLimit();
+    // Whatever does not start like a photo is not read to its end (which
+    // a device such as /dev/zero does not have).
+    if (!sniffed && used >= 8) {
+      sniffed = true;
+      if (sniffFormat({data.data(), used}) == Format::Unknown)
+        return makeError(kNotAnImage, "not a JPEG or PNG image");
+    }
   }
-  return decode(data, maxPixels);
+  data.resize(used);
+  return data;
+}
+
+// Hands the file's content to use: a regular file mapped into memory (its
+// pages come from the page cache, with no copy and no fresh memory to
+// clear), anything else read.
+template <typename T, typename Use>
+Result<T> withContent(const std::filesystem::path& path, Use use) {
+  InputFile file;
+  if (Status opened = openInput(path, file); !opened) return opened.error();
+  if (file.regular() && file.st.st_size > 0) {
+    const auto size = static_cast<std::size_t>(file.st.st_size);
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.fd, 0);
+    if (p != MAP_FAILED) {
+      ::madvise(p, size, MADV_SEQUENTIAL);
+      Result<T> r = use(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(p), size));
+      ::munmap(p, size);
+      return r;
+    }
+  }
+  auto data = readAll(file);
+  if (!data) return data.error();
+  return use(std::span<const std::uint8_t>(*data));
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> readImageFile(const std::filesystem::path& path) {
+  InputFile file;
+  if (Status opened = openInput(path, file); !opened) return opened.error();
+  return readAll(file);
+}
+
+Result<ImageRef> decodeFile(const std::filesystem::path& path, std::uint64_t maxPixels) {
+  return withContent<ImageRef>(
+      path, [&](std::span<const std::uint8_t> data) { return decode(data, maxPixels); });
+}
+
+Result<Photo> loadPhoto(std::span<const std::uint8_t> data, int maxResolution,
+                        std::uint64_t maxPixels) {
+  if (maxResolution < 1) maxResolution = 1;
+  if (!data.empty() && sniffFormat(data) == Format::Jpeg)
+    return JpegCodec::load(data, maxPixels, maxResolution);
+  auto decoded = decode(data, maxPixels);
+  if (!decoded) return decoded.error();
+  Photo photo;
+  photo.image = normalizeImage(*decoded, maxResolution);
+  if (!photo.image) return makeError(kTooLarge, "not enough memory for the picture");
+  return photo;
+}
+
+Result<Photo> loadPhotoFile(const std::filesystem::path& path, int maxResolution,
+                            std::uint64_t maxPixels) {
+  return withContent<Photo>(path, [&](std::span<const std::uint8_t> data) {
+    return loadPhoto(data, maxResolution, maxPixels);
+  });
 }
 
 Result<std::vector<std::uint8_t>> encodeJpeg(const Image& image, float quality) {
@@ -106,9 +203,10 @@ Result<std::vector<std::uint8_t>> encodeJpeg(const Image& image, float quality) 
 
 Result<std::vector<std::uint8_t>> encodePng(const Image& image) { return PngCodec::encode(image); }
 
-Status writeFile(const Image& image, const std::filesystem::path& path, float jpegQuality) {
+Status writeFile(const Image& image, const std::filesystem::path& path, float jpegQuality,
+                 Format format) {
   Result<std::vector<std::uint8_t>> encoded = makeError(kEncodeFailed, "");
-  switch (formatForPath(path)) {
+  switch (format == Format::Unknown ? formatForPath(path) : format) {
     case Format::Jpeg:
       encoded = encodeJpeg(image, jpegQuality);
       break;
@@ -122,8 +220,16 @@ Status writeFile(const Image& image, const std::filesystem::path& path, float jp
   if (!encoded) return encoded.error();
   Status written = AtomicFile::writeAll(path, *encoded);
   if (!written) {
-    Error e =
-        makeError(kWriteFailed, "cannot write the file (" + written.error().description + ")");
+    // The file's errors name it; the description here gives the cause only,
+    // for callers that name the file themselves.
+    std::string cause = written.error().description;
+    for (const std::string& name : {path.string(), std::filesystem::absolute(path).string()}) {
+      if (cause.rfind(name + ": ", 0) == 0) {
+        cause.erase(0, name.size() + 2);
+        break;
+      }
+    }
+    Error e = makeError(kWriteFailed, cause);
     e.underlying = std::make_shared<Error>(written.error());
     return e;
   }

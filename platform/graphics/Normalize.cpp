@@ -1,6 +1,7 @@
 #include "platform/graphics/Normalize.h"
 
 #include "platform/graphics/BitmapContext.h"
+#include "platform/graphics/Resampler.h"
 
 namespace glowsnap {
 
@@ -19,13 +20,23 @@ int canvasPixels(float v) {
 
 }  // namespace
 
-ImageRef scaleAndRotateImage(const ImageRef& image, float maxH, float maxW) {
-  if (!image) return image;
-  const int orient = image->orientation();
-  if (orient < Image::Up || orient > Image::RightMirrored) return image;
+namespace {
 
-  const float W = static_cast<float>(image->width());
-  const float H = static_cast<float>(image->height());
+// The canvas of a normalised picture and the drawing's transformation.
+struct CanvasPlan {
+  int width = 0;
+  int height = 0;
+  AffineTransform ctm;
+  bool scales = false;  // the picture is reduced, not only copied or turned
+};
+
+// How scaleAndRotateImage lays a W × H bitmap with tag orient onto its
+// canvas; nothing for a tag outside 0–7.
+std::optional<CanvasPlan> planCanvas(int bitmapWidth, int bitmapHeight, int orient, float maxH,
+                                     float maxW) {
+  if (orient < Image::Up || orient > Image::RightMirrored) return std::nullopt;
+  const float W = static_cast<float>(bitmapWidth);
+  const float H = static_cast<float>(bitmapHeight);
   Size bounds{W, H};
   if (W > maxW || H > maxH) {
     const float ratio = W / H;
@@ -36,6 +47,11 @@ ImageRef scaleAndRotateImage(const ImageRef& image, float maxH, float maxW) {
     }
   }
   const float s = bounds.width / W;
+  // A side that the reduction takes below one pixel keeps the one pixel of
+  // its canvas covered: the picture is squeezed along the other side only,
+  // so that an opaque photo stays opaque at every size.
+  const float sW = bounds.width < 1.0f ? 1.0f / W : s;
+  const float sH = bounds.height < 1.0f ? 1.0f / H : s;
 
   AffineTransform t = AffineTransform::identity();
   bool swapped = false;
@@ -74,33 +90,89 @@ ImageRef scaleAndRotateImage(const ImageRef& image, float maxH, float maxW) {
       break;
   }
 
-  const bool quarterSetup = orient == Image::Left || orient == Image::Right;
-  const int cw = canvasPixels(swapped ? bounds.height : bounds.width);
-  const int ch = canvasPixels(swapped ? bounds.width : bounds.height);
-  auto canvas = BitmapContext::create(cw, ch);
-  if (!canvas) return nullptr;
-  // An image canvas is drawn in with y down from its top-left corner.
-  canvas->translateCTM(0, static_cast<float>(ch));
-  canvas->scaleCTM(1, -1);
-  if (quarterSetup) {
-    canvas->scaleCTM(-s, s);
-    canvas->translateCTM(-H, 0);
+  CanvasPlan plan;
+  plan.scales = bounds.width != W || bounds.height != H;
+  plan.width = canvasPixels(swapped ? bounds.height : bounds.width);
+  plan.height = canvasPixels(swapped ? bounds.width : bounds.height);
+  // An image canvas is drawn in with y down from its top-left corner. In
+  // the set-up of a quarter turn the first axis is the bitmap's height.
+  AffineTransform ctm = AffineTransform::identity();
+  ctm = ctm.translated(0, static_cast<float>(plan.height));
+  ctm = ctm.scaled(1, -1);
+  if (orient == Image::Left || orient == Image::Right) {
+    ctm = ctm.scaled(-sH, sW);
+    ctm = ctm.translated(-H, 0);
   } else {
-    canvas->scaleCTM(s, -s);
-    canvas->translateCTM(0, -H);
+    ctm = swapped ? ctm.scaled(sH, -sW) : ctm.scaled(sW, -sH);
+    ctm = ctm.translated(0, -H);
   }
-  canvas->concatCTM(t);
-  canvas->drawImage(Rect(0, 0, W, H), *image);
+  plan.ctm = t.concat(ctm);
+  return plan;
+}
+
+// The longer display side, capped at maxResolution, as a float limit.
+float normalizingLimit(Size display, int maxResolution) {
+  int longest = static_cast<int>(display.width > display.height ? display.width : display.height);
+  if (longest > maxResolution) longest = maxResolution;
+  return static_cast<float>(longest);
+}
+
+}  // namespace
+
+ImageRef scaleAndRotateImage(const ImageRef& image, float maxH, float maxW) {
+  if (!image) return image;
+  const auto plan = planCanvas(image->width(), image->height(), image->orientation(), maxH, maxW);
+  if (!plan) return image;
+  auto canvas = BitmapContext::create(plan->width, plan->height);
+  if (!canvas) return nullptr;
+  canvas->setCTM(plan->ctm);
+  canvas->drawImage(
+      Rect(0, 0, static_cast<float>(image->width()), static_cast<float>(image->height())), *image);
   return canvas->takeImage();
 }
 
 ImageRef normalizeImage(const ImageRef& image, int maxResolution) {
   if (!image) return image;
-  const Size display = image->displaySize();
-  int longest = static_cast<int>(display.width > display.height ? display.width : display.height);
-  if (longest > maxResolution) longest = maxResolution;
-  const auto limit = static_cast<float>(longest);
+  const auto limit = normalizingLimit(image->displaySize(), maxResolution);
   return scaleAndRotateImage(image, limit, limit);
+}
+
+std::optional<NormalizeGeometry> normalizeGeometry(int width, int height, int orientation,
+                                                   int maxResolution) {
+  if (width <= 0 || height <= 0) return std::nullopt;
+  const bool swapped = orientation == Image::Left || orientation == Image::Right ||
+                       orientation == Image::LeftMirrored || orientation == Image::RightMirrored;
+  const Size display = swapped ? Size{static_cast<float>(height), static_cast<float>(width)}
+                               : Size{static_cast<float>(width), static_cast<float>(height)};
+  const float limit = normalizingLimit(display, maxResolution);
+  const auto plan = planCanvas(width, height, orientation, limit, limit);
+  if (!plan) return std::nullopt;
+  NormalizeGeometry g;
+  g.width = plan->width;
+  g.height = plan->height;
+  g.reduces = plan->scales;
+  const Resampler::Map m = BitmapContext::drawingMap(
+      plan->ctm, plan->height, Rect(0, 0, static_cast<float>(width), static_cast<float>(height)),
+      width, height);
+  // Per bitmap axis: where it lands on the canvas (f = a·i + b along an axis
+  // n pixels long). An axis the turn reverses is reduced the other way
+  // round, r = n − f, so that the exact turn afterwards lands it at f.
+  auto axis = [](double a, double b, int n, double& scale, double& offset) {
+    scale = a > 0 ? a : -a;
+    offset = a > 0 ? b : n - b;
+  };
+  if (!swapped) {
+    axis(m.m00, m.m02, plan->width, g.scaleU, g.offsetU);
+    axis(m.m11, m.m12, plan->height, g.scaleV, g.offsetV);
+    g.reducedWidth = plan->width;
+    g.reducedHeight = plan->height;
+  } else {
+    axis(m.m10, m.m12, plan->height, g.scaleU, g.offsetU);
+    axis(m.m01, m.m02, plan->width, g.scaleV, g.offsetV);
+    g.reducedWidth = plan->height;
+    g.reducedHeight = plan->width;
+  }
+  return g;
 }
 
 int maxResolutionForSegment(int segmentIndex) {

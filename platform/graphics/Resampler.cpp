@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/graphics/PixelBuffer.h"
+
 namespace glowsnap {
 
 namespace {
@@ -121,6 +123,34 @@ inline std::uint8_t toByte(float v) {
   return static_cast<std::uint8_t>(static_cast<int>(c + 0.5f));
 }
 
+// Filters 4-channel float or byte pixels along u with the weights of fu;
+// src holds the source pixels from column firstColumn on.
+template <typename T>
+void filterRowAlongU(const AxisFilter& fu, const T* src, int firstColumn, float* out) {
+  const int* start = fu.start.data();
+  const int* taps = fu.taps.data();
+  const int* offset = fu.offset.data();
+  const float* weights = fu.weights.data();
+  for (int p = 0; p < fu.count; ++p) {
+    const T* s = src + static_cast<std::size_t>(start[p] - firstColumn) * 4;
+    const float* w = weights + offset[p];
+    float a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    for (int t = 0; t < taps[p]; ++t) {
+      const float wt = w[t];
+      a0 += wt * static_cast<float>(s[0]);
+      a1 += wt * static_cast<float>(s[1]);
+      a2 += wt * static_cast<float>(s[2]);
+      a3 += wt * static_cast<float>(s[3]);
+      s += 4;
+    }
+    out[0] = a0;
+    out[1] = a1;
+    out[2] = a2;
+    out[3] = a3;
+    out += 4;
+  }
+}
+
 // Produces the resampled picture one row at a time (rows along v, pixels
 // along u, as in the source), in increasing row order. The work goes first
 // along the axis that removes more of it: columns first when the picture
@@ -190,34 +220,6 @@ class RowProducer {
       std::memcpy(dst + p * 4, src + static_cast<std::size_t>(fu_.start[p]) * 4, 4);
   }
 
-  // Filters 4-channel float or byte pixels along u with the weights of fu.
-  template <typename T>
-  // src holds the source pixels from column firstColumn on.
-  void filterAlongU(const T* src, int firstColumn, float* out) const {
-    const int* start = fu_.start.data();
-    const int* taps = fu_.taps.data();
-    const int* offset = fu_.offset.data();
-    const float* weights = fu_.weights.data();
-    for (int p = 0; p < fu_.count; ++p) {
-      const T* s = src + static_cast<std::size_t>(start[p] - firstColumn) * 4;
-      const float* w = weights + offset[p];
-      float a0 = 0, a1 = 0, a2 = 0, a3 = 0;
-      for (int t = 0; t < taps[p]; ++t) {
-        const float wt = w[t];
-        a0 += wt * static_cast<float>(s[0]);
-        a1 += wt * static_cast<float>(s[1]);
-        a2 += wt * static_cast<float>(s[2]);
-        a3 += wt * static_cast<float>(s[3]);
-        s += 4;
-      }
-      out[0] = a0;
-      out[1] = a1;
-      out[2] = a2;
-      out[3] = a3;
-      out += 4;
-    }
-  }
-
   // Each source row is filtered along u once and kept while the vertical
   // taps need it; rows are then combined along v.
   const float* filteredRow(int v) {
@@ -225,7 +227,7 @@ class RowProducer {
     float* row = rows_.data() + static_cast<std::size_t>(slot) * rowBytes_;
     if (tags_[slot] != v) {
       tags_[slot] = v;
-      filterAlongU(sourceRow(v), 0, row);
+      filterRowAlongU(fu_, sourceRow(v), 0, row);
     }
     return row;
   }
@@ -255,7 +257,7 @@ class RowProducer {
       for (std::size_t i = 0; i < span; ++i) a[i] += wt * static_cast<float>(src[i]);
     }
     line_.resize(rowBytes_);
-    filterAlongU(acc_.data(), c0_, line_.data());
+    filterRowAlongU(fu_, acc_.data(), c0_, line_.data());
     for (std::size_t i = 0; i < rowBytes_; ++i) dst[i] = toByte(line_[i]);
   }
 
@@ -483,6 +485,81 @@ bool swapsAxes(const Resampler::Map& m, int w, int h) {
 }
 
 }  // namespace
+
+struct RowReducer::State {
+  int sourceWidth = 0;
+  int sourceHeight = 0;
+  int width = 0;
+  AxisFilter fu;
+  AxisFilter fv;
+  int c0 = 0, c1 = 0;         // the source columns fu reads
+  int next = 0;               // source rows taken so far
+  int nextRow = 0;            // the first output row (index into fv) not made yet
+  std::vector<float> acc[3];  // rows being combined, by output row mod 3
+  std::vector<float> line;
+  std::vector<std::uint8_t> pixels;
+
+  void emit(int q) {
+    const std::vector<float>& a = acc[q % 3];
+    filterRowAlongU(fu, a.data(), c0, line.data());
+    std::uint8_t* d =
+        pixels.data() + (static_cast<std::size_t>(fv.first + q) * width + fu.first) * 4;
+    const float cq = fv.coverage[q];
+    for (int p = 0; p < fu.count; ++p) {
+      const float coverage = fu.coverage[p] * cq;
+      const float* px = line.data() + static_cast<std::size_t>(p) * 4;
+      for (int c = 0; c < 4; ++c)
+        d[p * 4 + c] = coverage >= 1.0f ? toByte(px[c]) : toByte(toByte(px[c]) * coverage);
+    }
+  }
+};
+
+RowReducer::RowReducer(int sourceWidth, int sourceHeight, double scaleU, double offsetU,
+                       double scaleV, double offsetV, int width, int height)
+    : state_(std::make_unique<State>()) {
+  State& st = *state_;
+  st.sourceWidth = sourceWidth;
+  st.sourceHeight = sourceHeight;
+  st.width = width;
+  st.fu.build(sourceWidth, scaleU, offsetU, width);
+  st.fv.build(sourceHeight, scaleV, offsetV, height);
+  st.pixels = PixelBuffer::zeroed(static_cast<std::size_t>(width) * height * 4);
+  if (st.fu.count == 0 || st.fv.count == 0) return;
+  st.c0 = sourceWidth;
+  for (int p = 0; p < st.fu.count; ++p) {
+    st.c0 = std::min(st.c0, st.fu.start[p]);
+    st.c1 = std::max(st.c1, st.fu.start[p] + st.fu.taps[p]);
+  }
+  for (auto& a : st.acc) a.resize(static_cast<std::size_t>(st.c1 - st.c0) * 4);
+  st.line.resize(static_cast<std::size_t>(st.fu.count) * 4);
+}
+
+RowReducer::~RowReducer() = default;
+
+void RowReducer::addRow(const std::uint8_t* row) {
+  State& st = *state_;
+  const int v = st.next++;
+  if (v >= st.sourceHeight || st.fu.count == 0) return;
+  const AxisFilter& fv = st.fv;
+  const std::uint8_t* src = row + static_cast<std::size_t>(st.c0) * 4;
+  const std::size_t span = st.acc[0].size();
+  for (int q = st.nextRow; q < fv.count && fv.start[q] <= v; ++q) {
+    const int t = v - fv.start[q];
+    if (t >= fv.taps[q]) continue;
+    float* a = st.acc[q % 3].data();
+    if (t == 0) std::fill(a, a + span, 0.0f);
+    const float wt = fv.weights[fv.offset[q] + t];
+    for (std::size_t i = 0; i < span; ++i) a[i] += wt * static_cast<float>(src[i]);
+  }
+  while (st.nextRow < fv.count && fv.start[st.nextRow] + fv.taps[st.nextRow] - 1 <= v)
+    st.emit(st.nextRow++);
+}
+
+ImageRef RowReducer::finish() {
+  State& st = *state_;
+  const int height = static_cast<int>(st.pixels.size() / 4 / std::max(1, st.width));
+  return Image::create(st.width, height, std::move(st.pixels), Image::Up);
+}
 
 void Resampler::setThreadLimit(int threads) { g_threadLimit.store(std::max(0, threads)); }
 

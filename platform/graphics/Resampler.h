@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/graphics/Image.h"
 
@@ -34,6 +35,32 @@ class Resampler {
   // setThreadLimit caps the count (1: everything on the calling thread; 0:
   // the machine's), for measuring and for tests.
   static void setThreadLimit(int threads);
+};
+
+// Shrinks a picture that arrives row by row, top to bottom, with the area
+// averaging of draw(): source column u lands at scaleU·u + offsetU of the
+// result, source row v at scaleV·v + offsetV (both scales at most 1). Only
+// a few rows of floats are kept, so the source never has to exist whole.
+// The bytes are the ones draw() gives for the same map on a fresh canvas
+// when it combines rows before columns (as it does for large reductions).
+class RowReducer {
+ public:
+  // Throws std::bad_alloc when its rows cannot be had.
+  RowReducer(int sourceWidth, int sourceHeight, double scaleU, double offsetU, double scaleV,
+             double offsetV, int width, int height);
+  ~RowReducer();
+  RowReducer(const RowReducer&) = delete;
+  RowReducer& operator=(const RowReducer&) = delete;
+
+  // The next source row: sourceWidth pixels of ARGB premultiplied.
+  void addRow(const std::uint8_t* row);
+  // The result (orientation Up) once the rows have arrived; pixels no row
+  // reached stay transparent. The reducer is spent afterwards.
+  ImageRef finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace glowsnap

@@ -9,67 +9,12 @@
 #include <random>
 #include <sstream>
 
+#include "cli/CliSupport.h"
 #include "platform/graphics/ImageIO.h"
 #include "support/TestSupport.h"
 
 namespace glowsnap {
 namespace {
-
-struct Run {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-Run glowsnap(const test::TempDir& dir, const std::vector<std::string>& args) {
-  std::string cmd = quote(GLOWSNAP_CLI_PATH);
-  for (const auto& a : args) cmd += " " + quote(a);
-  auto outFile = dir / "stdout.txt", errFile = dir / "stderr.txt";
-  cmd += " >" + quote(outFile.string()) + " 2>" + quote(errFile.string()) + " </dev/null";
-  int raw = std::system(cmd.c_str());
-  Run r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = slurp(outFile);
-  r.err = slurp(errFile);
-  return r;
-}
-
-// An opaque photo-like image: smooth gradients with noise, every byte value
-// likely to occur somewhere.
-ImageRef makePhoto(int w, int h, unsigned seed = 7) {
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> noise(-40, 40);
-  std::vector<std::uint8_t> px(static_cast<size_t>(w) * h * 4);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      auto* p = &px[(static_cast<size_t>(y) * w + x) * 4];
-      p[0] = 255;
-      p[1] = static_cast<std::uint8_t>(std::clamp(x * 255 / std::max(1, w - 1) + noise(gen), 0, 255));
-      p[2] = static_cast<std::uint8_t>(std::clamp(y * 255 / std::max(1, h - 1) + noise(gen), 0, 255));
-      p[3] = static_cast<std::uint8_t>(std::clamp(128 + noise(gen) * 3, 0, 255));
-    }
-  return Image::create(w, h, std::move(px));
-}
-
-std::filesystem::path writePng(const test::TempDir& dir, const std::string& name, const ImageRef& img) {
-  auto path = dir / name;
-  auto s = imageio::writeFile(*img, path);
-  EXPECT_TRUE(s.ok()) << (s.ok() ? "" : s.error().description);
-  return path;
-}
 
 // More Colors per pixel: saturation 1.6 around a luminance with the weights
 // 0.33, 0.59, 0.11 taken in double precision.
@@ -95,8 +40,8 @@ TEST(Cli, MoreColorsWritesExactlyTheBytesOfItsArithmetic) {
   auto photo = makePhoto(97, 61);
   auto in = writePng(dir, "in.png", photo);
   auto out = dir / "out.png";
-  auto r = glowsnap(dir, {"apply", "-f", "More Colors", in.string(), "-o", out.string(),
-                          "--progress", "none"});
+  auto r = glowsnap(
+      dir, {"apply", "-f", "More Colors", in.string(), "-o", out.string(), "--progress", "none"});
   ASSERT_EQ(r.status, 0) << r.err;
   auto result = imageio::decodeFile(out);
   ASSERT_TRUE(result.ok());
@@ -147,10 +92,10 @@ TEST(Cli, BadInputsAreReportedOnOneLineAndTheBatchGoesOn) {
   std::ofstream(dir / "cut.png", std::ios::binary) << png.substr(0, png.size() / 2);
   std::ofstream(dir / "empty.jpg", std::ios::binary);
   std::filesystem::create_directory(dir / "out");
-  auto r = glowsnap(dir, {"apply", "-f", "More Colors", "--progress", "none",
-                          (dir / "missing.png").string(), (dir / "notes.png").string(),
-                          (dir / "cut.png").string(), (dir / "empty.jpg").string(), good.string(),
-                          "-o", (dir / "out").string()});
+  auto r = glowsnap(
+      dir, {"apply", "-f", "More Colors", "--progress", "none", (dir / "missing.png").string(),
+            (dir / "notes.png").string(), (dir / "cut.png").string(), (dir / "empty.jpg").string(),
+            good.string(), "-o", (dir / "out").string()});
   EXPECT_EQ(r.status, 3);
   for (const char* name : {"missing.png", "notes.png", "cut.png", "empty.jpg"})
     EXPECT_NE(r.err.find(name), std::string::npos) << name << " not named in: " << r.err;
@@ -165,7 +110,8 @@ TEST(Cli, BadInputsAreReportedOnOneLineAndTheBatchGoesOn) {
 TEST(Cli, UnknownFilterSuggestsTheClosestName) {
   test::TempDir dir;
   auto in = writePng(dir, "a.png", makePhoto(8, 8));
-  auto r = glowsnap(dir, {"apply", "-f", "hdr clasic", in.string(), "-o", (dir / "b.png").string()});
+  auto r =
+      glowsnap(dir, {"apply", "-f", "hdr clasic", in.string(), "-o", (dir / "b.png").string()});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("\"HDR Classic\""), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "b.png"));
@@ -183,7 +129,7 @@ TEST(Cli, UnwritableOutputFailsWithStatusFourAndLeavesNothing) {
 
 TEST(Cli, UsageErrorsExitWithTwo) {
   test::TempDir dir;
-  EXPECT_EQ(glowsnap(dir, {"apply", "x.png"}).status, 2);                            // no -o
+  EXPECT_EQ(glowsnap(dir, {"apply", "x.png"}).status, 2);  // no -o
   EXPECT_EQ(glowsnap(dir, {"apply", "--max-res", "0", "x.png", "-o", "y.png"}).status, 2);
   EXPECT_EQ(glowsnap(dir, {"apply", "--quality", "2", "x.png", "-o", "y.png"}).status, 2);
   EXPECT_EQ(glowsnap(dir, {"apply", "x.png", "-o", "y.bmp"}).status, 2);

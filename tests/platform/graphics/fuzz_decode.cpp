@@ -2,7 +2,8 @@
 // them or make them read or write out of bounds (the sanitizers watch). An
 // accepted input gives an image whose pixel memory matches its size and
 // whose orientation is one of the eight tags; a refused one gives an error
-// of the image domain with a description.
+// of the image domain with a description. The same holds for loading it
+// for a run (decoded and normalised in one go).
 #include <cstdint>
 #include <cstdlib>
 
@@ -33,6 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     check(result.error().domain == imageio::kErrorDomain);
     check(!result.error().description.empty());
+  }
+  // Loaded for a run at a small working size (reduced while decoding):
+  // upright, within the limit, and refused the same way.
+  auto photo = imageio::loadPhoto({data, size}, 48, 4u << 20);
+  if (photo.ok()) {
+    const Image& image = *photo->image;
+    check(image.width() > 0 && image.height() > 0 && image.width() <= 48 && image.height() <= 48);
+    check(image.pixels().size() == static_cast<std::size_t>(image.width()) * image.height() * 4);
+    check(image.orientation() == Image::Up);
+  } else {
+    check(photo.error().domain == imageio::kErrorDomain);
+    check(!photo.error().description.empty());
   }
   return 0;
 }

@@ -10,7 +10,9 @@ source "$(dirname "$0")/../../support/fuzz_session.sh" "$@"
 binary="$work/fuzz_decode"
 sources=("$src/platform/graphics/ImageIO.cpp" "$src/platform/graphics/JpegCodec.cpp"
          "$src/platform/graphics/PngCodec.cpp" "$src/platform/graphics/Image.cpp"
-         "$src/platform/graphics/PixelBuffer.cpp"
+         "$src/platform/graphics/PixelBuffer.cpp" "$src/platform/graphics/Normalize.cpp"
+         "$src/platform/graphics/BitmapContext.cpp" "$src/platform/graphics/Resampler.cpp"
+         "$src/platform/graphics/AffineTransform.cpp"
          "$src/platform/foundation/AtomicFile.cpp" "$src/platform/foundation/TemporaryFiles.cpp" "$src/tests/platform/graphics/fuzz_decode.cpp")
 if fuzz_needs_rebuild "$binary" "${sources[@]}" "$src"/platform/graphics/*.h; then
   "$cxx" "${fuzz_cxxflags[@]}" "${sources[@]}" \
