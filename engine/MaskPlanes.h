@@ -48,10 +48,10 @@ namespace glowsnap {
 
 // Where the neighbours of a 3 × 3 blur or edge detection at a radius are:
 // for every column the three columns the offsets −1, 0, +1 lead to, and for
-// every row the three rows, each computed as (int)(radius·d + x) in single
-// precision exactly as do_blur and do_edge_detection do. Columns kl to the
-// left and kr to the right hold for the interior [xa, xb), where all three
-// lie inside the row; the columns outside it are read one by one.
+// every row the three rows, each the neighbour_coordinate do_blur and
+// do_edge_detection compute. Columns kl to the left and kr to the right
+// hold for the interior [xa, xb), where all three lie inside the row; the
+// columns outside it are read one by one.
 struct NeighbourReach {
   std::vector<int> col[3];
   std::vector<int> row[3];
@@ -61,6 +61,12 @@ struct NeighbourReach {
   int xb = 0;
 
   void compute(float radius, int w, int h);
+
+  // Table k holds the offset k − 1; neighbour i of kNeighbours is found in
+  // column table column_of(i) and row table row_of(i).
+  static constexpr float offset_of(int k) { return static_cast<float>(k - 1); }
+  static constexpr int column_of(int i) { return static_cast<int>(kNeighbours[i].dx) + 1; }
+  static constexpr int row_of(int i) { return static_cast<int>(kNeighbours[i].dy) + 1; }
 };
 
 // One pixel of a combining pass: what the recipe may read at (x, y).
@@ -186,7 +192,7 @@ struct PlaneGreys {
     const std::uint8_t* __restrict p = plane + static_cast<std::size_t>(y) * w;
     for (int x = 0; x < w; ++x) {
       const float v = static_cast<float>(p[x]) * kByteToUnit;
-      dst[x] = (v + v + v) / 3.0f;
+      dst[x] = grey_of({v, v, v});
     }
   }
 };
@@ -201,7 +207,7 @@ struct ImageGreys {
       const float r = static_cast<float>(p[4 * x + 1]) * kByteToUnit;
       const float g = static_cast<float>(p[4 * x + 2]) * kByteToUnit;
       const float b = static_cast<float>(p[4 * x + 3]) * kByteToUnit;
-      dst[x] = (r + g + b) / 3.0f;
+      dst[x] = grey_of({r, g, b});
     }
   }
 };
@@ -213,9 +219,12 @@ template <class F>
 GLOWSNAP_ALWAYS_INLINE void interior(const float* __restrict u, const float* __restrict c,
                                      const float* __restrict d, float* __restrict res, int xa,
                                      int xb, int kl, int kr, F f) {
+  const float* const line[3] = {u, c, d};
+  const int shift[3] = {-kl, 0, kr};
   for (int x = xa; x < xb; ++x) {
-    const float l[8] = {u[x - kl], u[x],      u[x + kr], c[x - kl],
-                        c[x + kr], d[x - kl], d[x],      d[x + kr]};
+    float l[8];
+    for (int i = 0; i < 8; ++i)
+      l[i] = line[NeighbourReach::row_of(i)][x + shift[NeighbourReach::column_of(i)]];
     res[x] = f(l);
   }
 }
@@ -245,8 +254,6 @@ GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const So
   std::memset(zero, 0, uw * sizeof(float));
   for (int r = lo; r <= hi; ++r) source.fill(r, rows + static_cast<std::size_t>(r - lo) * uw);
 
-  static constexpr int kColumn[8] = {0, 1, 2, 0, 2, 0, 1, 2};
-  static constexpr int kRow[8] = {0, 0, 0, 1, 1, 2, 2, 2};
   for (int y = y0; y < y1; ++y) {
     const float* line[3];
     for (int k = 0; k < 3; ++k) {
@@ -256,8 +263,8 @@ GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const So
     auto one = [&](int x) {
       float l[8];
       for (int i = 0; i < 8; ++i) {
-        const int c = reach.col[kColumn[i]][static_cast<std::size_t>(x)];
-        l[i] = c >= 0 && c < w ? line[kRow[i]][c] : 0.0f;
+        const int c = reach.col[NeighbourReach::column_of(i)][static_cast<std::size_t>(x)];
+        l[i] = c >= 0 && c < w ? line[NeighbourReach::row_of(i)][c] : 0.0f;
       }
       res[x] = f(l);
     };
