@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/PixelBuffer.h"
