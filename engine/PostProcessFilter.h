@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/MaskPlanes.h"
 #include "engine/PostProcess.h"
@@ -136,5 +137,11 @@ class PostProcessFilter : public PostProcess {
   }
 #endif
 };
+
+// A filter written for the fast traversal: every pass of a fast run is
+// PostProcessFilter's (a walk of bands, a mask recipe's plan or a window
+// plan), never the plain walk. The catalogue admits no other.
+template <class Filter>
+concept WrittenForFastTraversal = std::is_base_of_v<PostProcessFilter<Filter>, Filter>;
 
 }  // namespace glowsnap
