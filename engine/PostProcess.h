@@ -16,7 +16,9 @@
 //                                  nor carry anything from one pixel to the next.
 //                                  Filters get it from PostProcessFilter<Derived>,
 //                                  which forwards to an inline compute_pixel() so
-//                                  that a traversal can instantiate it directly.
+//                                  that a traversal can instantiate it directly;
+//                                  a mask look gets compute_pixel (and its pass
+//                                  count) from its recipe (MaskRecipe.h).
 //   Defaulted  get_num_passes()    1; asked again before every pass.
 //   Optional   prepare_for_process()  once per run, after the buffer is filled,
 //                                  before pass 0 (build tables, set settings).
