@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,21 +102,44 @@ int run(const HttpOptions& o) {
     else
       form->setPostValue(value, name);
   }
+  // With a file among them the body is made of pieces in order, each
+  // sent from where it is: the caller's files are read, never written.
+  bool fromFiles = false;
+  for (const auto& d : o.data) fromFiles |= !d.empty() && d[0] == '@';
+  if (fromFiles) request->setShouldStreamPostDataFromDisk(true);
   for (const auto& d : o.data) {
-    if (!d.empty() && d[0] == '@') {
-      // Sent straight from the caller's file, which the request never deletes.
-      request->setShouldStreamPostDataFromDisk(true);
-      request->setPostBodyFilePath(d.substr(1));
-    } else {
+    if (!d.empty() && d[0] == '@')
+      request->appendPostDataFromFile(d.substr(1));
+    else
       request->appendPostData(Bytes(d.begin(), d.end()));
-    }
   }
   if (!o.method.empty()) request->setRequestMethod(o.method);
   if (auto problem = o.access.applyTo(*request)) {
     std::fprintf(stderr, "glowsnap http: %s\n", problem->c_str());
     return kExitUsage;
   }
-  if (!o.output.empty()) {
+  const bool toStdout = o.output.empty() || o.output == "-";
+  // The status and headers come before the body's first byte (or at the
+  // end, for a body that is empty).
+  bool headPrinted = false;
+  auto printHead = [&] {
+    if (headPrinted || !o.include) return;
+    headPrinted = true;
+    std::printf("HTTP %d\n", request->responseStatusCode());
+    if (request->responseHeaders())
+      for (const auto& [name, value] : *request->responseHeaders())
+        std::printf("%s: %s\n", name.c_str(), value.c_str());
+    std::printf("\n");
+  };
+  if (toStdout) {
+    // Written as it arrives, so memory stays flat however long the body.
+    request->setResponseBodyConsumer(
+        [&](const std::uint8_t* bytes, std::size_t count) -> std::optional<std::string> {
+          printHead();
+          if (std::fwrite(bytes, 1, count, stdout) == count) return std::nullopt;
+          return std::string("cannot write to standard output: ") + std::strerror(errno);
+        });
+  } else {
     request->setDownloadDestinationPath(o.output);
     if (o.resume) {
       request->setAllowResumeForFileDownloads(true);
@@ -127,7 +152,8 @@ int run(const HttpOptions& o) {
   if (o.progress == "bar") {
     upload = std::make_unique<ProgressBar>("upload  ");
     download = std::make_unique<ProgressBar>("download");
-    if (request->postBodyFilePath() || request->postBody() || form)
+    if (request->postBodyFilePath() || request->postBody() || form ||
+        !request->postBodyPieces().empty())
       request->setUploadProgressDelegate(upload.get());
     request->setDownloadProgressDelegate(download.get());
   }
@@ -135,9 +161,10 @@ int run(const HttpOptions& o) {
   request->start();
   upload.reset();
   download.reset();
+  std::fflush(stdout);
 
   // Named without user information: a password never reaches the terminal.
-  const std::string shown = url ? url->wireString() : o.url;
+  const std::string shown = url ? url->wireString() : URL::withoutUserInfo(o.url);
   if (auto note = request->keychainError())
     std::fprintf(stderr, "glowsnap http: %s: %s\n", shown.c_str(), note->description.c_str());
   if (auto error = request->error()) {
@@ -148,23 +175,12 @@ int run(const HttpOptions& o) {
                    cause->description.c_str());
     return HttpCommand::kExitRequestFailedBase + error->code;
   }
-  if (o.include) {
-    std::printf("HTTP %d\n", request->responseStatusCode());
-    if (request->responseHeaders())
-      for (const auto& [name, value] : *request->responseHeaders())
-        std::printf("%s: %s\n", name.c_str(), value.c_str());
-    std::printf("\n");
+  printHead();
+  if (std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "glowsnap http: %s: cannot write to standard output: %s\n",
+                 shown.c_str(), std::strerror(errno));
+    return kExitOutput;
   }
-  if (o.output.empty()) {
-    if (auto body = request->responseData()) {
-      std::fwrite(body->data(), 1, body->size(), stdout);
-    } else if (request->rawResponseData()) {
-      std::fprintf(stderr, "glowsnap http: %s: the compressed body could not be decoded\n",
-                   shown.c_str());
-      return kExitOutput;
-    }
-  }
-  std::fflush(stdout);
   return kExitOk;
 }
 
