@@ -190,18 +190,29 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   auto o = std::make_shared<HttpOptions>();
   auto* cmd = app.add_subcommand(
       "http",
-      "Run one HTTP request with Glowsnap's own client and print the body (a diagnostic "
-      "tool in the manner of curl). A 401 or 407 is answered (Basic, Digest, NTLM) with -u, "
-      "--proxy-user or the URL's own user:password@. On failure the exit status is 10 + the "
-      "client's error code (11 connection, 12 time-out, 13 authentication, 15 bad request, 16 "
-      "proxy or stream set-up, 17 credentials could not be applied, 18 file, 19 redirects).");
+      "Run one HTTP request with Glowsnap's own client (a diagnostic tool in the manner of "
+      "curl). The body goes to standard output as it arrives (gzip decoded on the way), or "
+      "with -o to FILE, which is replaced only once the whole body is there; a symlink is "
+      "written through to its target, a device or FIFO written straight into, a directory "
+      "refused. A 401 or 407 is answered (Basic, Digest, NTLM) with -u, --proxy-user or the "
+      "URL's own user:password@; no password is ever printed. SIGINT, SIGTERM or SIGHUP "
+      "removes every temporary file (keeping FILE.part with --resume) and exits with 128 + "
+      "the signal. On failure the exit status is 10 + the client's error code (11 "
+      "connection, 12 time-out, 13 authentication, 15 bad request, 16 proxy or stream "
+      "set-up, 17 credentials could not be applied, 18 file, 19 redirects); bytes received "
+      "before a connection failure are written first.");
   cmd->add_option("-X,--request", o->method, "Method (default GET, or POST with a body)");
   cmd->add_option("-H,--header", o->headers, "Header 'Name: value' (repeatable)");
-  cmd->add_option("-d,--data", o->data, "Body bytes, or @FILE to stream a file (repeatable)");
+  cmd->add_option("-d,--data", o->data,
+                  "Body bytes, or @FILE sent from the file itself (repeatable: the pieces go "
+                  "in order; a FILE is only read)");
   cmd->add_option("-F,--form", o->form,
                   "Multipart field name=value, or name=@FILE for a file part (repeatable)");
-  cmd->add_option("-o,--output", o->output, "Write the body to FILE instead of stdout");
-  cmd->add_flag("--resume", o->resume, "With -o: resume from FILE.part with a Range request");
+  cmd->add_option("-o,--output", o->output,
+                  "Write the body to FILE instead of standard output ('-': standard output)");
+  cmd->add_flag("--resume", o->resume,
+                "With -o: download into FILE.part, resume it with a Range request, keep it "
+                "on failure or interrupt (a part the server says is complete becomes FILE)");
   cmd->add_option("--timeout", o->timeout, "Seconds of inactivity before giving up (0: never)");
   cmd->add_flag("--no-verify", o->noVerify, "Do not validate the server's TLS certificate");
   cmd->add_flag("-i,--include", o->include, "Print the status and headers before the body");

@@ -39,6 +39,7 @@ std::shared_ptr<const Error> posixError(const std::error_code& ec) {
 // An InputStream read through stdio, so that the file-to-file gzip code
 // compresses a body made of pieces without a copy of it.
 std::FILE* readThroughStdio(const std::shared_ptr<InputStream>& stream) {
+  if (!stream->open()) return nullptr;
   auto* holder = new std::shared_ptr<InputStream>(stream);
   cookie_io_functions_t io{};
   io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
@@ -155,11 +156,18 @@ void HTTPRequest::appendPostDataFromFile(const std::string& path) {
       failWithError(makeError(kFileManagementError, *problem));
     return;
   }
+  // Sending the body without the file's bytes would look like success.
+  struct stat st {};
+  const int err = ::stat(path.c_str(), &st) != 0 ? errno : 0;
+  if (err || S_ISDIR(st.st_mode)) {
+    failWithError(makeError(kFileManagementError,
+                            "Unable to read file at '" + path + "': " +
+                                (err ? std::strerror(err) : "it is a directory")));
+    return;
+  }
   auto input = InputStream::withFileAtPath(path);
   if (!input->open()) {
-    // Sending the body without the file's bytes would look like success.
-    failWithError(makeError(kFileManagementError, "Unable to read file at '" + path + "': " +
-                                                      std::strerror(errno ? errno : ENOENT)));
+    failWithError(makeError(kFileManagementError, "Unable to read file at '" + path + "'"));
     return;
   }
   std::vector<std::uint8_t> buffer(262144);
