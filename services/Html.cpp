@@ -51,6 +51,12 @@ button, input[type=submit] { margin-top: 12px; padding: 7px 16px; font-size: 14p
               color: #fff; background: #4267b2; border: 1px solid #365899; border-radius: 3px; }
 button.secondary { color: #4b4f56; background: #f5f6f7; border-color: #ccd0d5; }
 .error { color: #b00020; }
+button + button { margin-left: 6px; }
+h2 { font-size: 16px; margin: 14px 0 8px; }
+blockquote.story, article.story { margin: 8px 0; padding: 8px 12px; background: #fff;
+              border: 1px solid #dddfe2; border-left: 3px solid #6d84b4; border-radius: 4px;
+              white-space: pre-wrap; overflow-wrap: anywhere; }
+article.story .note { display: block; margin-top: 4px; white-space: normal; }
 footer { text-align: center; color: #90949c; font-size: 12px; padding: 16px; }
 @media (max-width: 400px) { main { padding: 8px; } .photos { grid-template-columns: 1fr 1fr; } }
 )css";

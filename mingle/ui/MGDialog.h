@@ -45,7 +45,6 @@ class QPushButton;
 namespace glowsnap {
 
 class ActivityIndicator;
-class ImageView;
 class MGDialog;
 
 // Every operation is optional.
@@ -184,7 +183,7 @@ class MGDialog : public QWidget, public WebViewDelegate {
   QUrl _loadingURL;
   WebView* _webView = nullptr;
   ActivityIndicator* _spinner = nullptr;
-  ImageView* _iconView = nullptr;
+  QLabel* _iconView = nullptr;
   QLabel* _titleLabel = nullptr;
   QPushButton* _closeButton = nullptr;
   int _orientation = 0;

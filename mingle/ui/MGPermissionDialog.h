@@ -9,7 +9,8 @@
 #include <string>
 
 #include "mingle/ui/MGLoginDialog.h"
-#include "platform/foundation/RunLoop.h"
+#include <QPointer>
+#include <QTimer>
 
 namespace glowsnap {
 
@@ -35,8 +36,7 @@ class MGPermissionDialog : public MGLoginDialog {
 
  private:
   std::string _permission;
-  std::optional<RunLoop::Handle> _redirectTimer;
-  bool _loggingIn = false;
+  QPointer<QTimer> _redirectTimer;
 };
 
 }  // namespace glowsnap

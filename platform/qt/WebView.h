@@ -14,7 +14,8 @@
 // A web view made without naming an engine is a Text one. A Browser web
 // view in a build without Qt WebEngine fails every load (kWebViewNoEngine).
 //
-// Every web view of the Browser engine shares one in-memory profile (the
+// A Browser web view starts the engine with its first page. Every one
+// shares one in-memory profile (the
 // site's cookies last as long as the process, never on disk).
 // releaseEngine() gives it back: a program (or a test) that used a browser
 // web view calls it before its QApplication goes away.
@@ -99,6 +100,11 @@ class WebView : public QWidget {
   Engine engine() const { return engine_; }
   // True when this build has the browser engine.
   static bool usesWebEngine();
+  // A scheme pages navigate to only to signal (the delegate catches it):
+  // registered before the QApplication is made, so that the engine lets a
+  // server's redirect to it reach the navigation decision. Its loads are
+  // always refused.
+  static void registerSignalScheme(const QString& scheme);
 
   void setDelegate(WebViewDelegate* delegate) { delegate_ = delegate; }
   WebViewDelegate* delegate() const { return delegate_; }
@@ -149,6 +155,7 @@ class WebView : public QWidget {
   struct Impl;
   friend struct Impl;
   void build();
+  void ensureEngine();
   bool askDelegate(const QUrl& url, WebViewDelegate::NavigationType type);
 
   Engine engine_;
@@ -158,6 +165,7 @@ class WebView : public QWidget {
   bool loading_ = false;
   QUrl current_;
   QString html_;
+  QColor background_;
 };
 
 }  // namespace glowsnap

@@ -6,8 +6,10 @@
 #include <cstdlib>
 
 #include "platform/qt/Animation.h"
+#include "platform/qt/WebView.h"
 
 namespace {
+using glowsnap::WebView;
 struct QtEnvironment {
   QtEnvironment() {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -15,6 +17,9 @@ struct QtEnvironment {
     // start as root (CI runs the tests as root): the tests switch it off, the
     // application never does.
     if (::geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    // The Mingle dialogs' outcome scheme, known to the engine before the
+    // application starts (as glowsnap-gui does).
+    WebView::registerSignalScheme("minglekit");
     static int argc = 1;
     static char name[] = "glowsnap-tests";
     static char* argv[] = {name, nullptr};
