@@ -64,13 +64,13 @@ void redirect(ServiceResponse& response, const std::string& url) {
   privatePage(response);
   response.status = 303;
   response.setHeader("Location", url);
-  response.body = htmlPage("Continue", "<p><a href=\"" + htmlEscape(url) + "\">Continue</a></p>");
+  response.body = dialogPage("Continue", "<p><a href=\"" + htmlEscape(url) + "\">Continue</a></p>");
 }
 
 void problem(ServiceResponse& response, int status, const std::string& message) {
   privatePage(response);
   response.status = status;
-  response.body = htmlPage("Something is wrong", "<p class=\"error\">" + htmlEscape(message) + "</p>");
+  response.body = dialogPage("Something is wrong", "<p class=\"error\">" + htmlEscape(message) + "</p>");
 }
 
 std::string hidden(const std::string& name, const std::string& value) {
@@ -188,7 +188,7 @@ void ConnectPages::loginPage(const ServiceRequest& request, ServiceResponse& res
   } else {
     body += loginForm(f, "");
   }
-  response.body = htmlPage("Log in to Mingle", body);
+  response.body = dialogPage("Log in to Mingle", body);
 }
 
 void ConnectPages::login(const ServiceRequest& request, ServiceResponse& response) {
@@ -206,12 +206,12 @@ void ConnectPages::login(const ServiceRequest& request, ServiceResponse& respons
   if (field(f, "continue") == "1") {
     user = context_.store.siteLoginUser(cookie(request, kLoginCookie).value_or(""));
     if (!user) {
-      response.body = htmlPage("Log in to Mingle", intro + loginForm(f, "Your login has ended; log in again."));
+      response.body = dialogPage("Log in to Mingle", intro + loginForm(f, "Your login has ended; log in again."));
       return;
     }
   } else {
     if (!cookie(request, kTestCookie)) {
-      response.body = htmlPage(
+      response.body = dialogPage(
           "Log in to Mingle",
           intro + loginForm(f, "Cookies are turned off: the login needs them to stay logged in."));
       return;
@@ -220,7 +220,7 @@ void ConnectPages::login(const ServiceRequest& request, ServiceResponse& respons
     if (!user) {
       response.logNote = "login refused";
       response.body =
-          htmlPage("Log in to Mingle", intro + loginForm(f, "The user name or the password is wrong."));
+          dialogPage("Log in to Mingle", intro + loginForm(f, "The user name or the password is wrong."));
       return;
     }
     auto started = context_.store.startSiteLogin(user->id, kSiteLoginSeconds);
@@ -271,7 +271,7 @@ void ConnectPages::permissionPage(const ServiceRequest& request, ServiceResponse
       "<button type=\"submit\" name=\"decision\" value=\"allow\" id=\"allow_button\">Allow</button>\n"
       "<button type=\"submit\" name=\"decision\" value=\"deny\" class=\"secondary\" "
       "id=\"deny_button\">Don't allow</button>\n</form>\n";
-  response.body = htmlPage("Allow access?", body);
+  response.body = dialogPage("Allow access?", body);
 }
 
 void ConnectPages::permission(const ServiceRequest& request, ServiceResponse& response) {
@@ -372,7 +372,7 @@ void ConnectPages::feedPage(const ServiceRequest& request, ServiceResponse& resp
       "<button type=\"submit\" name=\"decision\" value=\"post\" id=\"post_button\">Post</button>\n"
       "<button type=\"submit\" name=\"decision\" value=\"cancel\" class=\"secondary\" "
       "id=\"skip_button\">Cancel</button>\n</form>\n";
-  response.body = htmlPage("Post to your feed", body);
+  response.body = dialogPage("Post to your feed", body);
 }
 
 void ConnectPages::publish(const ServiceRequest& request, ServiceResponse& response) {

@@ -25,6 +25,19 @@ std::string htmlPage(std::string_view title, std::string_view bodyHtml) {
   return out;
 }
 
+std::string dialogPage(std::string_view title, std::string_view bodyHtml) {
+  std::string out;
+  out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+  out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+  out += "<title>" + htmlEscape(title) + "</title>\n";
+  out += "<link rel=\"stylesheet\" href=\"/style.css\">\n</head>\n<body class=\"dialog\">\n";
+  out += "<main>\n<h1>" + htmlEscape(title) + "</h1>\n";
+  out += bodyHtml;
+  out += "\n<p class=\"note site\"><a class=\"brand\" href=\"/\">Mingle on glowsnap-services</a></p>\n";
+  out += "</main>\n</body>\n</html>\n";
+  return out;
+}
+
 const char* const kStyleSheet = R"css(* { box-sizing: border-box; }
 body { margin: 0; font: 15px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif;
        color: #1d2129; background: #eef0f4; }
@@ -57,6 +70,9 @@ blockquote.story, article.story { margin: 8px 0; padding: 8px 12px; background: 
               border: 1px solid #dddfe2; border-left: 3px solid #6d84b4; border-radius: 4px;
               white-space: pre-wrap; overflow-wrap: anywhere; }
 article.story .note { display: block; margin-top: 4px; white-space: normal; }
+body.dialog main { padding: 10px 12px; }
+body.dialog h1 { font-size: 18px; margin: 2px 0 10px; }
+p.site { margin-top: 14px; text-align: center; }
 footer { text-align: center; color: #90949c; font-size: 12px; padding: 16px; }
 @media (max-width: 400px) { main { padding: 8px; } .photos { grid-template-columns: 1fr 1fr; } }
 )css";

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <cstdlib>
 
 namespace glowsnap::test {
 
@@ -38,12 +39,26 @@ void submitLogin(MGDialog& dialog, const std::string& name, const std::string& p
   runScript(dialog, script);
 }
 
+void saveScreenshot(QWidget& window, MGDialog& dialog, const QString& name) {
+  const char* dir = std::getenv("GLOWSNAP_DIALOG_SCREENSHOTS");
+  if (!dir || !*dir) return;
+  // The page is drawn once it has loaded and the engine has painted it.
+  waitUntil([&] { return !dialog.webView()->isLoading(); }, 10);
+  QTest::qWait(800);
+  const QString path = QString::fromUtf8(dir) + "/" + name;
+  EXPECT_TRUE(window.grab().save(path)) << "cannot write " << path.toStdString();
+}
+
 void DialogServerTest::SetUp() {
   MingleServerTest::SetUp();
   if (HasFatalFailure()) return;
   if (!WebView::usesWebEngine()) GTEST_SKIP() << "this build has no Qt WebEngine";
   window_ = std::make_unique<QWidget>();
   window_->resize(320, 480);
+  QPalette dark = window_->palette();
+  dark.setColor(QPalette::Window, QColor(0x1b, 0x1b, 0x1b));
+  window_->setPalette(dark);
+  window_->setAutoFillBackground(true);
   window_->show();
   MGDialog::setDefaultHost(window_.get());
 }

@@ -47,6 +47,10 @@ bool waitForElement(MGDialog& dialog, const QString& selector, double seconds = 
 // Fills the login form and presses "Log in" (events of the page's own).
 void submitLogin(MGDialog& dialog, const std::string& name, const std::string& password);
 
+// With GLOWSNAP_DIALOG_SCREENSHOTS set to a directory, saves what window
+// shows there as name (for the README); nothing otherwise.
+void saveScreenshot(QWidget& window, MGDialog& dialog, const QString& name);
+
 // A running glowsnap-services with the standard accounts, the session on it,
 // and a 320 × 480 window the dialogs appear over.
 class DialogServerTest : public MingleServerTest {

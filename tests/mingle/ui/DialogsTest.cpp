@@ -49,6 +49,7 @@ TEST_F(Dialogs, LoginThroughTheRealPageWithCancelWrongPasswordAndTheButton) {
   session_->addDelegate(&logins);
   MGLoginButton button(window_.get());
   button.setSession(session_);
+  button.move(85, 400);
   button.show();
   EXPECT_EQ(button.currentImageName(), "MingleKit.bundle/images/login.png");
 
@@ -77,6 +78,7 @@ TEST_F(Dialogs, LoginThroughTheRealPageWithCancelWrongPasswordAndTheButton) {
     ASSERT_TRUE(waitForElement(*dialog, "#email"));
     submitLogin(*dialog, server_->userName, "wrong horse");
     ASSERT_TRUE(waitForElement(*dialog, "#error")) << "no message for a wrong password";
+    saveScreenshot(*window_, *dialog, "mingle-login.png");
     EXPECT_EQ(runScript(*dialog, "document.getElementById('error').textContent"),
               "The user name or the password is wrong.");
     EXPECT_EQ(heard.outcomes(), 0);
@@ -158,6 +160,7 @@ TEST_F(Dialogs, PermissionGrantedAndRefusedAndAStoryPosted) {
     dialog->show();
     ASSERT_TRUE(waitForElement(*dialog, "#allow_button")) << "the permission page did not load";
     EXPECT_NE(runScript(*dialog, "document.body.textContent").indexOf("upload photos"), -1);
+    saveScreenshot(*window_, *dialog, "mingle-permission.png");
     runScript(*dialog, "document.getElementById('allow_button').click(); 1");
     ASSERT_TRUE(waitUntil([&] { return heard.outcomes() > 0; })) << "Allow was not heard";
     EXPECT_EQ(heard.succeeded, 1);
@@ -188,6 +191,7 @@ TEST_F(Dialogs, PermissionGrantedAndRefusedAndAStoryPosted) {
     ASSERT_TRUE(waitForElement(*dialog, "#post_button")) << "the feed page did not load";
     EXPECT_EQ(runScript(*dialog, "document.getElementById('story').textContent"),
               QString::fromStdString(story));
+    saveScreenshot(*window_, *dialog, "mingle-feed.png");
     runScript(*dialog, "document.getElementById('post_button').click(); 1");
     ASSERT_TRUE(waitUntil([&] { return heard.outcomes() > 0; }));
     EXPECT_EQ(heard.succeeded, 1);
