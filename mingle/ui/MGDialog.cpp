@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 
 #include <QApplication>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +23,7 @@
 #include "platform/qt/Animation.h"
 #include "platform/qt/Application.h"
 #include "platform/qt/Panel.h"
+#include "platform/qt/ScreenView.h"
 #include "platform/qt/View.h"
 
 namespace glowsnap {
@@ -170,10 +173,32 @@ QWidget* MGDialog::hostWindow() const {
   return nullptr;
 }
 
+// The screen view that shows widget scaled inside a graphics proxy, if any.
+ScreenView* scaledScreenOf(QWidget* widget) {
+  for (QWidget* w = widget; w; w = w->parentWidget()) {
+    if (QGraphicsProxyWidget* proxy = w->graphicsProxyWidget()) {
+      if (!proxy->scene()) return nullptr;
+      for (QGraphicsView* view : proxy->scene()->views())
+        if (auto* screen = qobject_cast<ScreenView*>(view)) return screen;
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
 void MGDialog::show() {
   if (_shown) return;
   _shown = true;
   QWidget* host = hostWindow();
+  _appFrame = QRect();
+  if (ScreenView* screen = host ? scaledScreenOf(host) : nullptr) {
+    // A browser engine cannot draw inside a scaled graphics scene: the
+    // dialog lies over the desktop window, on the screen's rectangle.
+    QWidget* desktop = screen->window();
+    _appFrame = QRect(screen->mapTo(desktop, screen->screenRect().topLeft()),
+                      screen->screenRect().size());
+    host = desktop;
+  }
   if (host) {
     setParent(host);
   } else {
@@ -226,7 +251,9 @@ void MGDialog::dialogWillDisappear() {}
 void MGDialog::sizeToFitOrientation(bool transform) {
   (void)transform;
   QWidget* host = parentWidget();
-  const QRect app = host ? QRect(QPoint(0, 0), host->size()) : QRect(0, 0, 320, 480);
+  const QRect app = !_appFrame.isEmpty() ? _appFrame
+                    : host               ? QRect(QPoint(0, 0), host->size())
+                                         : QRect(0, 0, 320, 480);
   _orientation = statusBarOrientation();
   const int w = app.width();
   const int h = app.height();
@@ -235,7 +262,7 @@ void MGDialog::sizeToFitOrientation(bool transform) {
   // Centred on the window.
   const int cx = app.x() + static_cast<int>(std::ceil(w * 0.5));
   const int cy = app.y() + static_cast<int>(std::ceil(h * 0.5));
-  frame.moveCenter(QPoint(cx, cy));
+  frame.moveTopLeft(QPoint(cx - frame.width() / 2, cy - frame.height() / 2));
   if (_ownWindow) frame.moveTopLeft(QPoint(0, 0));
   setGeometry(frame);
 }

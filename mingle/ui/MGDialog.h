@@ -101,7 +101,10 @@ class MGDialog : public QWidget, public WebViewDelegate {
   void setTitle(const QString& title);
 
   // The window dialogs appear over (nullptr: Panel's default host, else the
-  // active window, else a window of the dialog's own).
+  // active window, else a window of the dialog's own). A host on a
+  // ScreenView's scaled screen: the dialog lies over the view's desktop
+  // window, on the screen's rectangle (the browser engine draws only in
+  // real widgets).
   static void setDefaultHost(QWidget* host);
 
   // Loads the page (load), lays the dialog out over the window and shows it.
@@ -192,6 +195,8 @@ class MGDialog : public QWidget, public WebViewDelegate {
   bool _shown = false;
   bool _closing = false;
   bool _ownWindow = false;
+  // The window's part the dialog lies over (empty: the whole window).
+  QRect _appFrame;
   std::vector<NotificationCenter::Token> _observers;
 };
 

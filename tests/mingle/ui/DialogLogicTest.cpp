@@ -10,6 +10,7 @@
 #include "mingle/ui/MGLoginButton.h"
 #include "mingle/ui/MGLoginDialog.h"
 #include "platform/foundation/Defaults.h"
+#include "platform/qt/ScreenView.h"
 #include "services/ConnectPages.h"
 
 namespace glowsnap::test {
@@ -147,6 +148,31 @@ TEST(MGDialogLayout, FillsTheWindowAndRotatesOnlyWhenItShould) {
   EXPECT_EQ(dialog->geometry(), before);
   dialog->keyboardWillHide();
   MGDialog::setStatusBarOrientation(1);
+}
+
+TEST(MGDialogLayout, OverAScaledScreenLiesOnTheDesktopWindow) {
+  auto* screen = new QWidget;
+  screen->resize(320, 480);
+  ScreenView view(screen);
+  view.resize(640, 960);
+  view.show();
+  QCoreApplication::processEvents();
+  MGDialog::setDefaultHost(screen);
+  struct Heard : MGDialogDelegate {
+    int cancelled = 0;
+    void dialogDidCancel(MGDialog&) override { ++cancelled; }
+  } heard;
+  QPointer<MGDialog> dialog = new MGDialog(nullptr);
+  dialog->setDelegate(&heard);
+  dialog->show();
+  EXPECT_EQ(dialog->parentWidget(), view.window()) << "not inside the graphics scene";
+  const QRect shown = view.screenRect();
+  EXPECT_EQ(dialog->geometry(), shown.adjusted(10, 10, -10, -10));
+  QTest::keyClick(dialog, Qt::Key_Escape);
+  EXPECT_EQ(heard.cancelled, 1);
+  MGDialog::setDefaultHost(nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(dialog.isNull()) << "a closed dialog goes";
 }
 
 TEST(MGLoginButtonImages, FollowTheSessionAndTheStyle) {
