@@ -483,8 +483,11 @@ void WebView::setCookie(const QString& name, const QString& value, const QString
   // The store confirms each cookie it takes; loads waiting for it go on.
   auto* once = new QObject(e.profile);
   QObject::connect(store, &QWebEngineCookieStore::cookieAdded, once,
-                   [once, name](const QNetworkCookie& added) {
-                     if (added.name() != name.toUtf8()) return;
+                   [once, name, domain](const QNetworkCookie& added) {
+                     auto bare = [](QString d) { return d.startsWith('.') ? d.mid(1) : d; };
+                     if (added.name() != name.toUtf8() ||
+                         bare(added.domain()).compare(bare(domain), Qt::CaseInsensitive) != 0)
+                       return;
                      once->deleteLater();
                      BrowserEngine& st = engineState();
                      if (st.pendingCookies > 0 && --st.pendingCookies > 0) return;

@@ -273,11 +273,8 @@ TEST_F(Dialogs, FailuresForgeriesLinksAndTheSessionProxy) {
     dialog->show();
     ASSERT_TRUE(waitForElement(*dialog, "#email"));
     submitLogin(*dialog, server_->userName, server_->password);
-    // The page goes on to minglekit://success?auth_token=…; wait until the
-    // engine is done with it.
-    ASSERT_TRUE(waitUntil([&] { return !dialog->webView()->isLoading(); }, 10));
-    QTest::qWait(300);
-    // The login took place and its token was issued, never exchanged.
+    // The login takes place and its token is issued; the page then goes on
+    // to minglekit://success?auth_token=…, which must change nothing.
     auto store = ServiceStore::open(server_->dataDirectory());
     ASSERT_TRUE(store);
     auto count = [&](const char* sql) {
@@ -286,7 +283,11 @@ TEST_F(Dialogs, FailuresForgeriesLinksAndTheSessionProxy) {
         return s && s->step() ? s->integer(0) : -1;
       });
     };
-    EXPECT_EQ(count("SELECT COUNT(*) FROM site_logins"), 1) << "the page's login did not happen";
+    ASSERT_TRUE(waitUntil([&] { return count("SELECT COUNT(*) FROM site_logins") == 1; }, 15))
+        << "the page's login did not happen: "
+        << runScript(*dialog, "document.body.textContent").toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !dialog->webView()->isLoading(); }, 10));
+    QTest::qWait(500);
     EXPECT_EQ(count("SELECT COUNT(*) FROM auth_tokens"), 1) << "the token was spent";
     EXPECT_EQ(heard.outcomes(), 0);
     EXPECT_FALSE(dialog->getSessionRequest()) << "a forged token was exchanged";
