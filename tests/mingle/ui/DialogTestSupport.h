@@ -13,6 +13,11 @@
 #include "mingle/MingleTestEnvironment.h"
 #include "mingle/ui/MGDialog.h"
 
+#include <ostream>
+
+// Texts of the page read in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace glowsnap::test {
 
 struct DialogRecorder : MGDialogDelegate {

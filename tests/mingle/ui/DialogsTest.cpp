@@ -140,6 +140,23 @@ TEST_F(Dialogs, LoginThroughTheRealPageWithCancelWrongPasswordAndTheButton) {
   EXPECT_EQ(button.currentImageName(), "MingleKit.bundle/images/login.png");
   button.setStyle(MGLoginButton::Wide);
   EXPECT_EQ(button.currentImageName(), "MingleKit.bundle/images/login2.png");
+
+  // The site's own login went with the session: the next dialog asks for
+  // the password again instead of offering to continue as ann.
+  {
+    QTest::mouseClick(&button, Qt::LeftButton);
+    MGLoginDialog* dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+      dialog = window_->findChild<MGLoginDialog*>();
+      return dialog != nullptr;
+    }));
+    ASSERT_TRUE(waitUntil([&] {
+      return runScript(*dialog, "document.querySelector('#email, #continue_button') ? "
+                                "document.querySelector('#email, #continue_button').id : ''") != "";
+    }));
+    EXPECT_EQ(runScript(*dialog, "document.querySelector('#email, #continue_button').id"), "email");
+    dialog->cancel();
+  }
   session_->removeDelegate(&logins);
 }
 
