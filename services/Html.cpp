@@ -60,7 +60,7 @@ form { background: #fff; border: 1px solid #dddfe2; border-radius: 4px; padding:
 label { display: block; margin: 8px 0 2px; font-weight: 600; font-size: 13px; }
 input[type=text], input[type=password], textarea { width: 100%; padding: 7px; font-size: 15px;
               border: 1px solid #ccd0d5; border-radius: 3px; }
-button, input[type=submit] { margin-top: 12px; padding: 7px 16px; font-size: 14px; font-weight: 600;
+button, input[type=submit] { font-family: inherit; margin-top: 12px; padding: 7px 16px; font-size: 14px; font-weight: 600;
               color: #fff; background: #4267b2; border: 1px solid #365899; border-radius: 3px; }
 button.secondary { color: #4b4f56; background: #f5f6f7; border-color: #ccd0d5; }
 .error { color: #b00020; }

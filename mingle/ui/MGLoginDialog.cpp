@@ -46,11 +46,18 @@ MGLoginDialog::~MGLoginDialog() {
 void MGLoginDialog::load() { loadLoginPage(); }
 
 void MGLoginDialog::loadLoginPage() {
-  std::string apiKey = session() ? session()->apiKey() : std::string();
+  if (!session()) {
+    Error e;
+    e.domain = kMGErrorDomain;
+    e.code = kMGNoSessionError;
+    e.description = "the login dialog has no Mingle session to log in to";
+    failSoon(e);
+    return;
+  }
   loadURL(siteURL() + kLoginURL, "GET",
           {{"minglekit", "1"},
            {"connect_display", "touch"},
-           {"api_key", apiKey},
+           {"api_key", session()->apiKey()},
            {"next", "minglekit://success"}},
           {});
 }

@@ -25,12 +25,14 @@ struct DialogRecorder : MGDialogDelegate {
   int cancelled = 0;
   std::vector<Error> errors;
   std::vector<QUrl> externalLinks;
+  // What shouldOpenURLInExternalBrowser answers.
+  bool openExternally = false;
   void dialogDidSucceed(MGDialog&) override { ++succeeded; }
   void dialogDidCancel(MGDialog&) override { ++cancelled; }
   void didFailWithError(MGDialog&, const Error& e) override { errors.push_back(e); }
   bool shouldOpenURLInExternalBrowser(MGDialog&, const QUrl& url) override {
     externalLinks.push_back(url);
-    return false;
+    return openExternally;
   }
   int outcomes() const { return succeeded + cancelled + static_cast<int>(errors.size()); }
 };

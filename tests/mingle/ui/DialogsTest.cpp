@@ -319,6 +319,11 @@ TEST_F(Dialogs, FailuresForgeriesLinksAndTheSessionProxy) {
     EXPECT_EQ(heard.externalLinks[0].path(), "/");
     EXPECT_TRUE(opened.empty()) << "the delegate kept it from the browser";
     EXPECT_EQ(runScript(*dialog, "location.href"), before);
+    heard.openExternally = true;
+    runScript(*dialog, "document.querySelector('a.brand').click(); 1");
+    ASSERT_TRUE(waitUntil([&] { return !opened.empty(); }, 10)) << "not sent to the browser";
+    EXPECT_EQ(opened[0].path(), "/");
+    EXPECT_EQ(runScript(*dialog, "location.href"), before) << "the dialog stays where it was";
     dialog->cancel();
   }
 
