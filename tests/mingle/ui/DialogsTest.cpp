@@ -151,8 +151,9 @@ TEST_F(Dialogs, LoginThroughTheRealPageWithCancelWrongPasswordAndTheButton) {
       return dialog != nullptr;
     }));
     ASSERT_TRUE(waitUntil([&] {
-      return runScript(*dialog, "document.querySelector('#email, #continue_button') ? "
-                                "document.querySelector('#email, #continue_button').id : ''") != "";
+      return runScript(*dialog,
+                       "document.querySelector('#email, #continue_button') ? "
+                       "document.querySelector('#email, #continue_button').id : ''") != "";
     }));
     EXPECT_EQ(runScript(*dialog, "document.querySelector('#email, #continue_button').id"), "email");
     dialog->cancel();
