@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/foundation/Result.h"
+#include "services/ConnectPages.h"
 #include "services/MingleAPI.h"
 #include "services/Router.h"
 #include "services/ServiceContext.h"
@@ -51,6 +52,7 @@ class ServiceServer {
   Router router_;
   MingleAPI mingle_;
   WebPages pages_;
+  ConnectPages connect_;
   std::unique_ptr<httplib::Server> server_;
   bool tls_ = false;
   int port_ = 0;
