@@ -133,6 +133,9 @@ TEST_F(Authentication, TheDelegateIsAskedOnTheMainThreadAndAnswersFromAnyThread)
   std::thread worker([&] { request->start(); });
   runMainLoopUntil([&] { return request->isFinished(); });
   worker.join();
+  // The finish message may still be queued for the main loop, and the
+  // delegate ends with this test.
+  request->setDelegate(nullptr);
   ASSERT_EQ(request->error(), nullptr);
   EXPECT_EQ(now.asked, 1);
   EXPECT_TRUE(now.onMainThread);
@@ -319,6 +322,9 @@ TEST(ProxyDelegate, IsAskedForTheProxysCredentialsOnTheMainThread) {
   std::thread worker([&] { request->start(); });
   runMainLoopUntil([&] { return request->isFinished(); });
   worker.join();
+  // The finish message may still be queued for the main loop, and the
+  // delegate ends with this test.
+  request->setDelegate(nullptr);
   ASSERT_EQ(request->error(), nullptr) << request->error()->description;
   EXPECT_EQ(request->responseString(), "through");
   EXPECT_EQ(delegate.asked, 1);
