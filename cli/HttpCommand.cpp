@@ -10,6 +10,8 @@
 
 #include "cli/ApplyCommand.h"
 #include "cli/HttpAccessOptions.h"
+#include "cli/HttpDownloads.h"
+#include "cli/HttpProgressBar.h"
 #include "http/FormDataRequest.h"
 #include "http/HTTPRequest.h"
 
@@ -27,35 +29,10 @@ struct HttpOptions {
   bool noVerify = false;
   bool include = false;
   std::string progress = "none";
-  std::string url;
+  std::string limitRate;
+  std::string outputDirectory;
+  std::vector<std::string> urls;
   HttpAccessOptions access;
-};
-
-// A bar on stderr for the share of the body moved so far.
-class ProgressBar : public ProgressIndicator {
- public:
-  explicit ProgressBar(const char* label) : label_(label) {}
-  ~ProgressBar() override {
-    if (shown_) std::fputc('\n', stderr);
-  }
-  bool respondsToSelector(const Selector& s) const override { return s == "setProgress:"; }
-  void setProgress(float value) override {
-    int percent = static_cast<int>(value * 100.0f);
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
-    if (shown_ && percent == last_) return;
-    last_ = percent;
-    shown_ = true;
-    int filled = percent * 40 / 100;
-    std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_, std::string(filled, '#').c_str(),
-                 std::string(40 - filled, '.').c_str(), percent);
-    std::fflush(stderr);
-  }
-
- private:
-  const char* label_;
-  int last_ = -1;
-  bool shown_ = false;
 };
 
 bool splitHeader(const std::string& text, std::string& name, std::string& value) {
@@ -67,9 +44,77 @@ bool splitHeader(const std::string& text, std::string& name, std::string& value)
   return true;
 }
 
+// "RATE" in bytes per second, with an optional k, m or g (1024-based) as
+// curl reads it; nothing when it is not one.
+std::optional<std::uint32_t> parseRate(const std::string& text) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
+  std::size_t used = 0;
+  double value = 0;
+  try {
+    value = std::stod(text, &used);
+  } catch (...) {
+    return std::nullopt;
+  }
+  std::string unit = text.substr(used);
+  double scale = 1;
+  if (unit == "k" || unit == "K")
+    scale = 1024.0;
+  else if (unit == "m" || unit == "M")
+    scale = 1024.0 * 1024;
+  else if (unit == "g" || unit == "G")
+    scale = 1024.0 * 1024 * 1024;
+  else if (!unit.empty())
+    return std::nullopt;
+  double bytes = value * scale;
+  if (!(bytes >= 0) || bytes > 4294967295.0) return std::nullopt;
+  return static_cast<std::uint32_t>(bytes);
+}
+
 int run(const HttpOptions& o) {
   HTTPRequest::setApplicationInfo({{"CFBundleName", "glowsnap"}, {"CFBundleVersion", "0.1.0"}});
-  std::optional<URL> url = URL::parse(o.url);
+  if (!o.limitRate.empty()) {
+    auto rate = parseRate(o.limitRate);
+    if (!rate) {
+      std::fprintf(stderr,
+                   "glowsnap http: --limit-rate '%s': expected bytes per second, optionally "
+                   "with k, m or g (1024-based)\n",
+                   o.limitRate.c_str());
+      return kExitUsage;
+    }
+    // 0 leaves the transfer unlimited.
+    HTTPRequest::setMaxBandwidthPerSecond(*rate);
+  }
+  if (!o.outputDirectory.empty()) {
+    if (!o.output.empty() || o.resume || o.include || !o.data.empty() || !o.form.empty() ||
+        !o.method.empty()) {
+      std::fprintf(stderr,
+                   "glowsnap http: -O downloads with GET; it cannot be combined with -o, "
+                   "--resume, -i, -d, -F or -X\n");
+      return kExitUsage;
+    }
+    HttpDownloadOptions d;
+    d.urls = o.urls;
+    d.directory = o.outputDirectory;
+    for (const auto& h : o.headers) {
+      std::string name, value;
+      if (!splitHeader(h, name, value)) {
+        std::fprintf(stderr, "glowsnap http: -H '%s': expected 'Name: value'\n", h.c_str());
+        return kExitUsage;
+      }
+      d.headers.emplace_back(name, value);
+    }
+    d.timeout = o.timeout;
+    d.noVerify = o.noVerify;
+    d.progressBar = o.progress == "bar";
+    d.access = &o.access;
+    return runDownloads(d);
+  }
+  if (o.urls.size() != 1) {
+    std::fprintf(stderr, "glowsnap http: several URLs are downloaded with -O DIR\n");
+    return kExitUsage;
+  }
+  const std::string& urlText = o.urls.front();
+  std::optional<URL> url = URL::parse(urlText);
   std::shared_ptr<HTTPRequest> request;
   std::shared_ptr<FormDataRequest> form;
   if (!o.form.empty()) {
@@ -123,10 +168,10 @@ int run(const HttpOptions& o) {
   }
   request->setTimeOutSeconds(o.timeout);
   request->setValidatesSecureCertificate(!o.noVerify);
-  std::unique_ptr<ProgressBar> upload, download;
+  std::unique_ptr<HttpProgressBar> upload, download;
   if (o.progress == "bar") {
-    upload = std::make_unique<ProgressBar>("upload  ");
-    download = std::make_unique<ProgressBar>("download");
+    upload = std::make_unique<HttpProgressBar>("upload  ");
+    download = std::make_unique<HttpProgressBar>("download");
     if (request->postBodyFilePath() || request->postBody() || form)
       request->setUploadProgressDelegate(upload.get());
     request->setDownloadProgressDelegate(download.get());
@@ -137,7 +182,7 @@ int run(const HttpOptions& o) {
   download.reset();
 
   // Named without user information: a password never reaches the terminal.
-  const std::string shown = url ? url->wireString() : o.url;
+  const std::string shown = url ? url->wireString() : urlText;
   if (auto note = request->keychainError())
     std::fprintf(stderr, "glowsnap http: %s: %s\n", shown.c_str(), note->description.c_str());
   if (auto error = request->error()) {
@@ -175,7 +220,7 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   auto* cmd = app.add_subcommand(
       "http",
       "Run one HTTP request with Glowsnap's own client and print the body (a diagnostic "
-      "tool in the manner of curl). A 401 or 407 is answered (Basic, Digest, NTLM) with -u, "
+      "tool in the manner of curl), or download several URLs into a directory with -O. A 401 or 407 is answered (Basic, Digest, NTLM) with -u, "
       "--proxy-user or the URL's own user:password@. On failure the exit status is 10 + the "
       "client's error code (11 connection, 12 time-out, 13 authentication, 15 bad request, 16 "
       "proxy or stream set-up, 17 credentials could not be applied, 18 file, 19 redirects).");
@@ -185,14 +230,22 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   cmd->add_option("-F,--form", o->form,
                   "Multipart field name=value, or name=@FILE for a file part (repeatable)");
   cmd->add_option("-o,--output", o->output, "Write the body to FILE instead of stdout");
+  cmd->add_option("-O,--output-dir", o->outputDirectory,
+                  "Download every URL into DIR (made if missing), named after the last "
+                  "segment of its path, four at a time, with one combined progress bar");
   cmd->add_flag("--resume", o->resume, "With -o: resume from FILE.part with a Range request");
   cmd->add_option("--timeout", o->timeout, "Seconds of inactivity before giving up (0: never)");
   cmd->add_flag("--no-verify", o->noVerify, "Do not validate the server's TLS certificate");
   cmd->add_flag("-i,--include", o->include, "Print the status and headers before the body");
   cmd->add_option("--progress", o->progress, "Progress display")
       ->check(CLI::IsMember({"bar", "none"}));
+  cmd->add_option("--limit-rate", o->limitRate,
+                  "Hold every transfer to RATE bytes per second (k, m, g: 1024-based; 0: no "
+                  "limit)");
   o->access.add(*cmd);
-  cmd->add_option("url", o->url, "http or https URL (may hold user:password@)")->required();
+  cmd->add_option("url", o->urls,
+                  "http or https URL (may hold user:password@); several with -O DIR")
+      ->required();
   cmd->callback([o, &exitCode] { exitCode = run(*o); });
 }
 
