@@ -194,6 +194,23 @@ TEST_F(Bandwidth, ALimitOfZeroLiftsTheLimitAndWakesWaitingLoops) {
   HTTPRequest::setMaxBandwidthPerSecond(0);
   waiter.join();
   EXPECT_LT(secondsSince(asked), 0.5);
+
+  // A request cancelled while its loop waits stops waiting.
+  HTTPRequest::setMaxBandwidthPerSecond(1000);
+  HTTPRequest::incrementBandwidthUsedInLastSecond(5000);
+  auto request = HTTPRequest::requestWithURL(URL::parse("http://127.0.0.1:9/"));
+  done = false;
+  std::thread loop([&] {
+    HTTPRequest::measureBandwidthUsage(request.get());
+    done = true;
+  });
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_FALSE(done);
+  auto cancelled = Clock::now();
+  request->cancel();
+  loop.join();
+  EXPECT_LT(secondsSince(cancelled), 0.5);
+  HTTPRequest::setMaxBandwidthPerSecond(0);
   EXPECT_FALSE(HTTPRequest::isBandwidthThrottled());
   // With no limit the upload allowance is unbounded, never one byte.
   EXPECT_GT(HTTPRequest::maxUploadReadLength(), 1u << 30);
