@@ -133,8 +133,8 @@ TEST_F(Authentication, TheDelegateIsAskedOnTheMainThreadAndAnswersFromAnyThread)
   std::thread worker([&] { request->start(); });
   runMainLoopUntil([&] { return request->isFinished(); });
   worker.join();
-  // The finish message may still be queued for the main loop, and the
-  // delegate ends with this test.
+  // Its finish message may still wait for the main loop; the delegate goes
+  // away with this test.
   request->setDelegate(nullptr);
   ASSERT_EQ(request->error(), nullptr);
   EXPECT_EQ(now.asked, 1);
@@ -322,8 +322,8 @@ TEST(ProxyDelegate, IsAskedForTheProxysCredentialsOnTheMainThread) {
   std::thread worker([&] { request->start(); });
   runMainLoopUntil([&] { return request->isFinished(); });
   worker.join();
-  // The finish message may still be queued for the main loop, and the
-  // delegate ends with this test.
+  // Its finish message may still wait for the main loop; the delegate goes
+  // away with this test.
   request->setDelegate(nullptr);
   ASSERT_EQ(request->error(), nullptr) << request->error()->description;
   EXPECT_EQ(request->responseString(), "through");
