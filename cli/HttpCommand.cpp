@@ -31,9 +31,13 @@ struct HttpOptions {
   std::string progress = "none";
   std::string limitRate;
   std::string outputDirectory;
+  // Every URL given; url is the first.
   std::vector<std::string> urls;
+  std::string url;
   HttpAccessOptions access;
 };
+
+using ProgressBar = HttpProgressBar;
 
 bool splitHeader(const std::string& text, std::string& name, std::string& value) {
   auto colon = text.find(':');
@@ -113,8 +117,7 @@ int run(const HttpOptions& o) {
     std::fprintf(stderr, "glowsnap http: several URLs are downloaded with -O DIR\n");
     return kExitUsage;
   }
-  const std::string& urlText = o.urls.front();
-  std::optional<URL> url = URL::parse(urlText);
+  std::optional<URL> url = URL::parse(o.url);
   std::shared_ptr<HTTPRequest> request;
   std::shared_ptr<FormDataRequest> form;
   if (!o.form.empty()) {
@@ -168,10 +171,10 @@ int run(const HttpOptions& o) {
   }
   request->setTimeOutSeconds(o.timeout);
   request->setValidatesSecureCertificate(!o.noVerify);
-  std::unique_ptr<HttpProgressBar> upload, download;
+  std::unique_ptr<ProgressBar> upload, download;
   if (o.progress == "bar") {
-    upload = std::make_unique<HttpProgressBar>("upload  ");
-    download = std::make_unique<HttpProgressBar>("download");
+    upload = std::make_unique<ProgressBar>("upload  ");
+    download = std::make_unique<ProgressBar>("download");
     if (request->postBodyFilePath() || request->postBody() || form)
       request->setUploadProgressDelegate(upload.get());
     request->setDownloadProgressDelegate(download.get());
@@ -182,7 +185,7 @@ int run(const HttpOptions& o) {
   download.reset();
 
   // Named without user information: a password never reaches the terminal.
-  const std::string shown = url ? url->wireString() : urlText;
+  const std::string shown = url ? url->wireString() : o.url;
   if (auto note = request->keychainError())
     std::fprintf(stderr, "glowsnap http: %s: %s\n", shown.c_str(), note->description.c_str());
   if (auto error = request->error()) {
@@ -220,7 +223,7 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   auto* cmd = app.add_subcommand(
       "http",
       "Run one HTTP request with Glowsnap's own client and print the body (a diagnostic "
-      "tool in the manner of curl), or download several URLs into a directory with -O. A 401 or 407 is answered (Basic, Digest, NTLM) with -u, "
+      "tool in the manner of curl). A 401 or 407 is answered (Basic, Digest, NTLM) with -u, "
       "--proxy-user or the URL's own user:password@. On failure the exit status is 10 + the "
       "client's error code (11 connection, 12 time-out, 13 authentication, 15 bad request, 16 "
       "proxy or stream set-up, 17 credentials could not be applied, 18 file, 19 redirects).");
@@ -230,23 +233,27 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   cmd->add_option("-F,--form", o->form,
                   "Multipart field name=value, or name=@FILE for a file part (repeatable)");
   cmd->add_option("-o,--output", o->output, "Write the body to FILE instead of stdout");
-  cmd->add_option("-O,--output-dir", o->outputDirectory,
-                  "Download every URL into DIR (made if missing), named after the last "
-                  "segment of its path, four at a time, with one combined progress bar");
   cmd->add_flag("--resume", o->resume, "With -o: resume from FILE.part with a Range request");
   cmd->add_option("--timeout", o->timeout, "Seconds of inactivity before giving up (0: never)");
   cmd->add_flag("--no-verify", o->noVerify, "Do not validate the server's TLS certificate");
   cmd->add_flag("-i,--include", o->include, "Print the status and headers before the body");
   cmd->add_option("--progress", o->progress, "Progress display")
       ->check(CLI::IsMember({"bar", "none"}));
+  o->access.add(*cmd);
+  cmd->add_option("-O,--output-dir", o->outputDirectory,
+                  "Instead of one request, download every URL given into DIR (made if "
+                  "missing), each named after the last segment of its path, four at a time, "
+                  "with one combined progress bar");
   cmd->add_option("--limit-rate", o->limitRate,
                   "Hold every transfer to RATE bytes per second (k, m, g: 1024-based; 0: no "
                   "limit)");
-  o->access.add(*cmd);
   cmd->add_option("url", o->urls,
                   "http or https URL (may hold user:password@); several with -O DIR")
       ->required();
-  cmd->callback([o, &exitCode] { exitCode = run(*o); });
+  cmd->callback([o, &exitCode] {
+    if (!o->urls.empty()) o->url = o->urls.front();
+    exitCode = run(*o);
+  });
 }
 
 }  // namespace glowsnap::cli
