@@ -1,7 +1,6 @@
 // HTTP client against curl on the same loopback server, in one run:
-// a 1 GiB download to a file, a 256 MiB multipart upload from disk, a
-// request that waits 9 s on a silent server, and a 16 MiB download held to
-// 1 MiB/s by each tool's --limit-rate. Both tools run as child
+// a 1 GiB download to a file, a 256 MiB multipart upload from disk, and a
+// request that waits 9 s on a silent server. Both tools run as child
 // processes of this benchmark, so wall time, peak resident memory and CPU
 // time are measured the same way for each. The server lives in this process
 // on 127.0.0.1 and never stores what it receives.
@@ -289,7 +288,8 @@ BENCHMARK(BM_UploadRaw256MiB)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);
 
-// The same limit for both tools; the figure is the rate each one kept to.
+// A 16 MiB download held to 1 MiB/s by each tool's --limit-rate; the
+// figure is the rate each one kept to.
 void BM_Throttled16MiB(benchmark::State& state, bool glowsnap) {
   fs::path out = workDir() / (glowsnap ? "throttled-glowsnap.bin" : "throttled-curl.bin");
   std::string limit = std::to_string(kThrottleLimit);
