@@ -66,7 +66,10 @@ OperationQueue::~OperationQueue() {
     state_->waiting.clear();
     state_->changed.notify_all();
   }
-  for (auto& op : unstarted) op->cancel();
+  for (auto& op : unstarted) {
+    op->cancel();
+    op->removeAllDependencies();
+  }
 }
 
 void OperationQueue::setOperationEndHandler(
@@ -173,6 +176,7 @@ void OperationQueue::work(std::shared_ptr<State> state) {
     auto onEnd = s.onEnd;
     lock.unlock();
     op->start();
+    op->removeAllDependencies();
     if (onEnd) onEnd(op);
     lock.lock();
     s.running.erase(std::find(s.running.begin(), s.running.end(), op));
