@@ -303,6 +303,10 @@ void HTTPRequest::main() {
     return;
   }
   if (!haveBuiltPostBody_) buildPostBody();
+  if (!error()) {
+    // A directory as the output fails here, before anything is sent.
+    if (auto e = checkDownloadOutputs()) failWithError(e);
+  }
   if (error()) {
     transition(TransferState::kComplete);
     removeBodyFilesQuietly();

@@ -43,8 +43,10 @@
 #include "http/BandwidthMeter.h"
 #include "http/HTTPRequestDelegate.h"
 #include "http/Operation.h"
+#include "http/RequestBody.h"
 #include "http/SessionCredentials.h"
 #include "http/TextEncoding.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Result.h"
@@ -61,6 +63,8 @@
 #include "platform/net/URL.h"
 
 namespace glowsnap {
+
+class GzipInflater;
 
 class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRequest> {
  public:
@@ -99,11 +103,22 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // here but refused when the message is built (the request then fails with
   // code 5 instead of sending a split header).
   void addRequestHeader(const std::string& name, const std::string& value);
-  // Appends to the body (in memory, or to the body file when
-  // shouldStreamPostDataFromDisk is set).
+  // Appends to the body. In memory by default; when
+  // shouldStreamPostDataFromDisk is set the body is made of pieces sent in
+  // order (postBodyPieces): bytes, and files read from the files themselves
+  // while the body is sent, after a caller's own body file
+  // (postBodyFilePath) when there is one. No file given here is ever
+  // written to, and no copy of one is made.
   void appendPostData(const Bytes& data);
-  // Appends a file's contents, 262144 bytes at a time.
+  // Appends a file's contents: a piece of the body on disk, or a copy into
+  // the body in memory (262144 bytes at a time). A file that cannot be read
+  // (missing, a directory) fails the request at once, code 8, naming it.
   void appendPostDataFromFile(const std::string& path);
+  // The pieces appended while shouldStreamPostDataFromDisk was set.
+  const RequestBody& postBodyPieces() const { return postBodyPieces_; }
+  // The body as it is sent, once buildPostBody has run: a new stream of it
+  // (its gzip form when the body is compressed), or nothing without body.
+  std::shared_ptr<InputStream> postBodyStream() { return makePostBodyReadStream(); }
   // Measures the body, sets "Content-Length" and, for a body on a GET, the
   // method "POST". Subclasses produce their body first, then call this.
   virtual void buildPostBody();
@@ -135,6 +150,18 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // state.
   static void setTransferLog(std::function<void(const std::string&)> log);
 
+  // Receives the body of the final response as it arrives, instead of
+  // memory or a file: gzip-encoded bodies are decoded on the way, with no
+  // limit, in constant memory. The consumer answers nothing when it took the
+  // bytes, else the reason it could not (the request then fails, code 8).
+  // Bytes that arrived before a connection failure are handed over before
+  // the failure is reported. Called on the request's thread.
+  using ResponseBodyConsumer =
+      std::function<std::optional<std::string>(const std::uint8_t* bytes, std::size_t count)>;
+  void setResponseBodyConsumer(ResponseBodyConsumer consumer) {
+    responseBodyConsumer_ = std::move(consumer);
+  }
+
   void main() override;
   void cancel() override;
   bool isFinished() const override { return complete(); }
@@ -152,6 +179,9 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // was kept (written to a file, or the request failed) or it cannot be
   // decoded.
   std::optional<Bytes> responseData() const;
+  // Why responseData() is nothing although a body was kept: corrupt gzip,
+  // or a decoded size over maxUncompressedDataLength().
+  std::optional<std::string> responseDataProblem() const;
   // responseData as UTF-8 text, read in responseEncoding.
   std::optional<std::string> responseString() const;
   bool isResponseCompressed() const;
@@ -476,6 +506,17 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void removeBodyFilesQuietly();
   // A 303 answer: the body, wherever it is, is no longer sent.
   void forgetBody();
+  // Where the download goes, checked before anything is sent (a directory
+  // or a device as the partial file is refused); the failure, code 8.
+  std::shared_ptr<const Error> checkDownloadOutputs();
+  // Received body bytes for the consumer (decoded on the way); false when
+  // the request failed.
+  bool consumeBody(const std::uint8_t* bytes, std::size_t count);
+  // The end of the body for the consumer: a gzip stream must be complete.
+  std::shared_ptr<const Error> finishConsumedBody();
+  // A 416 answer to a resumed download: whether the partial file is already
+  // the whole body (the server's "Content-Range: bytes */N" says so).
+  bool partialDownloadIsComplete() const;
 
   // --- progress and bandwidth (HTTPRequestProgress.cpp) ------------------
   void updateProgressIndicators();
@@ -651,6 +692,24 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   bool addedCookieHeader_ = false;
   // A resumed download whose answer is not a partial one starts again.
   bool restartDownload_ = false;
+
+  // The body on disk: the pieces appended, and the whole body as it is sent
+  // (the caller's body file first, then the pieces), made by buildPostBody.
+  RequestBody postBodyPieces_;
+  RequestBody sentBody_;
+  // Where the downloaded bytes go while they arrive: the destination itself
+  // (through a temporary beside it, or straight into a device or pipe), or
+  // a file (the partial file, or the gzip bytes still to decode).
+  std::optional<OutputTarget> downloadTarget_;
+  std::unique_ptr<AtomicFile> downloadFile_;
+  std::optional<std::string> rawDownloadPath_;
+  // The partial file as written: a symlink's final target.
+  std::optional<std::string> partialFinalPath_;
+  // A 416 answer said the partial file is the whole body: its page is not
+  // written anywhere and the partial file becomes the destination.
+  bool downloadAlreadyComplete_ = false;
+  ResponseBodyConsumer responseBodyConsumer_;
+  std::shared_ptr<GzipInflater> bodyInflater_;
 };
 
 // The stream's client function: forwards to the request passed as info.

@@ -292,7 +292,9 @@ bool HTTPReadStream::engineContinues(const HTTPMessage& head) const {
 }
 
 std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
-  if (error_) return -1;
+  // Bytes that arrived before a failure are still read; the failure comes
+  // after them.
+  if (error_ && buffered() == 0) return -1;
   if (state_ == State::kCreated || state_ == State::kClosed) return -1;
   std::size_t n = std::min(maxLength, buffered());
   if (n) std::memcpy(buffer, buffer_.data() + head_, n);
@@ -305,7 +307,7 @@ std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
     head_ = 0;
   }
   awaitingRead_ = false;
-  if (paused_ && buffered() < kResumeBelow) {
+  if (paused_ && buffered() < kResumeBelow && outcome_ == Outcome::kPending) {
     paused_ = false;
     // May hand over the held data at once, through writeCallback.
     applyPause();
@@ -619,12 +621,15 @@ void HTTPReadStream::deliverEvents() {
     if (state_ != State::kClosed) scheduleDelivery();
   } else if (state_ != State::kOpen) {
     // Nothing follows the end or the error.
+  } else if (buffered() > 0) {
+    // Received bytes go first, also before a failure that followed them.
+    if (!awaitingRead_) {
+      awaitingRead_ = true;
+      signal(kHasBytesAvailable);
+    }
   } else if (outcome_ == Outcome::kFailed) {
     transition(State::kFailed);
     signal(kErrorOccurred);
-  } else if (buffered() > 0 && !awaitingRead_) {
-    awaitingRead_ = true;
-    signal(kHasBytesAvailable);
   } else if (outcome_ == Outcome::kSucceeded && buffered() == 0) {
     transition(State::kAtEnd);
     signal(kEndEncountered);

@@ -86,7 +86,8 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   // the body stream cannot be opened).
   bool open();
   // Up to maxLength body bytes: the count, 0 when none are buffered now or
-  // the body is over, -1 after an error.
+  // the body is over, -1 after an error once the bytes received before it
+  // have been read (event 8 follows them).
   std::int64_t read(std::uint8_t* buffer, std::size_t maxLength);
   // Ends the exchange and releases the connection; safe to repeat.
   void close();
