@@ -1,12 +1,9 @@
 #include "cli/HttpDownloads.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <random>
 
 #include "cli/ApplyCommand.h"
 #include "cli/HttpAccessOptions.h"
@@ -15,7 +12,6 @@
 #include "http/NetworkQueue.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/foundation/TemporaryFiles.h"
 
 namespace glowsnap::cli {
 
@@ -23,43 +19,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string randomSuffix() {
-  static std::mt19937_64 gen{std::random_device{}()};
-  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string s;
-  for (int i = 0; i < 8; ++i) s += digits[gen() % 36];
-  return s;
-}
-
-// One URL's download: where it lands and the two temporary files on the
-// way (the bytes as they arrive, then the complete file).
+// One URL's download and where it lands.
 struct Download {
   std::string shown;  // the URL without user information
   std::shared_ptr<HTTPRequest> request;
-  fs::path target;    // as named: DIR/name
-  fs::path finalPath; // where the bytes end up (a symlink's target)
-  fs::path partial;
-  fs::path complete;
-
-  void removeTemporaries() const {
-    std::error_code ec;
-    for (const auto& p : {partial, complete}) {
-      fs::remove(p, ec);
-      TemporaryFiles::untrack(p);
-    }
-  }
-  // Puts the complete file in place; the error text when it cannot be.
-  std::optional<std::string> commit() const {
-    struct stat st {};
-    // A replaced file keeps its permissions.
-    if (::stat(finalPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-      ::chmod(complete.c_str(), st.st_mode & 07777);
-    std::error_code ec;
-    fs::rename(complete, finalPath, ec);
-    if (ec) return target.string() + ": cannot replace: " + ec.message();
-    TemporaryFiles::untrack(complete);
-    return std::nullopt;
-  }
+  fs::path target;  // DIR/name
 };
 
 class BatchDelegate : public NetworkQueueDelegate {
@@ -122,8 +86,7 @@ int runDownloads(const HttpDownloadOptions& o) {
                    d.target.c_str());
       return kExitOutput;
     }
-    d.finalPath = resolved.value().path;
-    auto key = d.finalPath.lexically_normal();
+    auto key = resolved.value().path.lexically_normal();
     if (auto it = claimed.find(key); it != claimed.end()) {
       std::fprintf(stderr, "glowsnap http: %s and %s would both be saved as %s\n",
                    it->second.c_str(), d.shown.c_str(), d.target.c_str());
@@ -154,21 +117,14 @@ int runDownloads(const HttpDownloadOptions& o) {
     if (o.access) {
       if (auto problem = o.access->applyTo(r)) {
         std::fprintf(stderr, "glowsnap http: %s\n", problem->c_str());
-        for (auto& done : downloads) done.removeTemporaries();
         return kExitUsage;
       }
     }
     r.setTimeOutSeconds(o.timeout);
     r.setValidatesSecureCertificate(!o.noVerify);
-    // Both temporaries sit beside the file they replace, so the last step
-    // is a rename within one file system; a signal removes them.
-    std::string stem = "." + d.finalPath.filename().string() + "." + randomSuffix();
-    d.partial = d.finalPath.parent_path() / (stem + ".part");
-    d.complete = d.finalPath.parent_path() / (stem + ".download");
-    TemporaryFiles::track(d.partial);
-    TemporaryFiles::track(d.complete);
-    r.setTemporaryFileDownloadPath(d.partial.string());
-    r.setDownloadDestinationPath(d.complete.string());
+    // The request writes by the output rules: into a temporary beside the
+    // target (removed on a signal), renamed over it once complete.
+    r.setDownloadDestinationPath(d.target.string());
     queue->addOperation(d.request);
   }
   queue->go();
@@ -187,17 +143,8 @@ int runDownloads(const HttpDownloadOptions& o) {
       for (auto cause = error->underlying; cause; cause = cause->underlying)
         std::fprintf(stderr, "  caused by %s %d: %s\n", cause->domain.c_str(), cause->code,
                      cause->description.c_str());
-      d.removeTemporaries();
       if (status == kExitOk) status = HttpCommand::kExitRequestFailedBase + error->code;
-      continue;
     }
-    if (auto problem = d.commit()) {
-      std::fprintf(stderr, "glowsnap http: %s: %s\n", d.shown.c_str(), problem->c_str());
-      d.removeTemporaries();
-      if (status == kExitOk) status = kExitOutput;
-      continue;
-    }
-    d.removeTemporaries();
   }
   return status;
 }

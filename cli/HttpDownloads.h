@@ -4,10 +4,10 @@
 //
 // Every output is planned before anything is fetched (two URLs naming one
 // file, a name that is no file name, a target that is not a regular file
-// are usage errors). Each download lands in a temporary file beside its
-// target and replaces it atomically once complete (a replaced file keeps
-// its permissions, a symlink is written through), so a failed or
-// interrupted download leaves the old file, or nothing, behind. A failure
+// are usage errors). Each download follows the client's output rules: a
+// temporary file beside its target replaces it atomically once complete (a
+// replaced file keeps its permissions, a symlink is written through), so a
+// failed or interrupted download leaves the old file, or nothing, behind. A failure
 // does not stop the others; the exit status is that of the first failure
 // in the order the URLs were given.
 #pragma once
