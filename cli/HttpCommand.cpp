@@ -12,6 +12,8 @@
 
 #include "cli/ApplyCommand.h"
 #include "cli/HttpAccessOptions.h"
+#include "cli/HttpDownloads.h"
+#include "cli/HttpProgressBar.h"
 #include "http/FormDataRequest.h"
 #include "http/HTTPRequest.h"
 
@@ -29,36 +31,15 @@ struct HttpOptions {
   bool noVerify = false;
   bool include = false;
   std::string progress = "none";
+  std::string limitRate;
+  std::string outputDirectory;
+  // Every URL given; url is the first.
+  std::vector<std::string> urls;
   std::string url;
   HttpAccessOptions access;
 };
 
-// A bar on stderr for the share of the body moved so far.
-class ProgressBar : public ProgressIndicator {
- public:
-  explicit ProgressBar(const char* label) : label_(label) {}
-  ~ProgressBar() override {
-    if (shown_) std::fputc('\n', stderr);
-  }
-  bool respondsToSelector(const Selector& s) const override { return s == "setProgress:"; }
-  void setProgress(float value) override {
-    int percent = static_cast<int>(value * 100.0f);
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
-    if (shown_ && percent == last_) return;
-    last_ = percent;
-    shown_ = true;
-    int filled = percent * 40 / 100;
-    std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_, std::string(filled, '#').c_str(),
-                 std::string(40 - filled, '.').c_str(), percent);
-    std::fflush(stderr);
-  }
-
- private:
-  const char* label_;
-  int last_ = -1;
-  bool shown_ = false;
-};
+using ProgressBar = HttpProgressBar;
 
 bool splitHeader(const std::string& text, std::string& name, std::string& value) {
   auto colon = text.find(':');
@@ -69,8 +50,75 @@ bool splitHeader(const std::string& text, std::string& name, std::string& value)
   return true;
 }
 
+// "RATE" in bytes per second, with an optional k, m or g (1024-based) as
+// curl reads it; nothing when it is not one.
+std::optional<std::uint32_t> parseRate(const std::string& text) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
+  std::size_t used = 0;
+  double value = 0;
+  try {
+    value = std::stod(text, &used);
+  } catch (...) {
+    return std::nullopt;
+  }
+  std::string unit = text.substr(used);
+  double scale = 1;
+  if (unit == "k" || unit == "K")
+    scale = 1024.0;
+  else if (unit == "m" || unit == "M")
+    scale = 1024.0 * 1024;
+  else if (unit == "g" || unit == "G")
+    scale = 1024.0 * 1024 * 1024;
+  else if (!unit.empty())
+    return std::nullopt;
+  double bytes = value * scale;
+  if (!(bytes >= 0) || bytes > 4294967295.0) return std::nullopt;
+  return static_cast<std::uint32_t>(bytes);
+}
+
 int run(const HttpOptions& o) {
   HTTPRequest::setApplicationInfo({{"CFBundleName", "glowsnap"}, {"CFBundleVersion", "0.1.0"}});
+  if (!o.limitRate.empty()) {
+    auto rate = parseRate(o.limitRate);
+    if (!rate) {
+      std::fprintf(stderr,
+                   "glowsnap http: --limit-rate '%s': expected bytes per second, optionally "
+                   "with k, m or g (1024-based)\n",
+                   o.limitRate.c_str());
+      return kExitUsage;
+    }
+    // 0 leaves the transfer unlimited.
+    HTTPRequest::setMaxBandwidthPerSecond(*rate);
+  }
+  if (!o.outputDirectory.empty()) {
+    if (!o.output.empty() || o.resume || o.include || !o.data.empty() || !o.form.empty() ||
+        !o.method.empty()) {
+      std::fprintf(stderr,
+                   "glowsnap http: -O downloads with GET; it cannot be combined with -o, "
+                   "--resume, -i, -d, -F or -X\n");
+      return kExitUsage;
+    }
+    HttpDownloadOptions d;
+    d.urls = o.urls;
+    d.directory = o.outputDirectory;
+    for (const auto& h : o.headers) {
+      std::string name, value;
+      if (!splitHeader(h, name, value)) {
+        std::fprintf(stderr, "glowsnap http: -H '%s': expected 'Name: value'\n", h.c_str());
+        return kExitUsage;
+      }
+      d.headers.emplace_back(name, value);
+    }
+    d.timeout = o.timeout;
+    d.noVerify = o.noVerify;
+    d.progressBar = o.progress == "bar";
+    d.access = &o.access;
+    return runDownloads(d);
+  }
+  if (o.urls.size() != 1) {
+    std::fprintf(stderr, "glowsnap http: several URLs are downloaded with -O DIR\n");
+    return kExitUsage;
+  }
   std::optional<URL> url = URL::parse(o.url);
   std::shared_ptr<HTTPRequest> request;
   std::shared_ptr<FormDataRequest> form;
@@ -219,8 +267,20 @@ void HttpCommand::add(CLI::App& app, int& exitCode) {
   cmd->add_option("--progress", o->progress, "Progress display")
       ->check(CLI::IsMember({"bar", "none"}));
   o->access.add(*cmd);
-  cmd->add_option("url", o->url, "http or https URL (may hold user:password@)")->required();
-  cmd->callback([o, &exitCode] { exitCode = run(*o); });
+  cmd->add_option("-O,--output-dir", o->outputDirectory,
+                  "Instead of one request, download every URL given into DIR (made if "
+                  "missing), each named after the last segment of its path, four at a time, "
+                  "with one combined progress bar");
+  cmd->add_option("--limit-rate", o->limitRate,
+                  "Hold every transfer to RATE bytes per second (k, m, g: 1024-based; 0: no "
+                  "limit)");
+  cmd->add_option("url", o->urls,
+                  "http or https URL (may hold user:password@); several with -O DIR")
+      ->required();
+  cmd->callback([o, &exitCode] {
+    if (!o->urls.empty()) o->url = o->urls.front();
+    exitCode = run(*o);
+  });
 }
 
 }  // namespace glowsnap::cli

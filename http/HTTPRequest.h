@@ -40,6 +40,7 @@
 
 #include <condition_variable>
 
+#include "http/BandwidthMeter.h"
 #include "http/HTTPRequestDelegate.h"
 #include "http/Operation.h"
 #include "http/RequestBody.h"
@@ -47,6 +48,7 @@
 #include "http/TextEncoding.h"
 #include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Bytes.h"
@@ -231,7 +233,44 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   static void setMaxUncompressedDataLength(std::uint64_t bytes);
   static std::uint64_t maxUncompressedDataLength();
 
+  // --- bandwidth (class-wide, under bandwidthThrottlingLock) ------------
+  // One meter counts the bytes all requests receive and send per second.
+  // With a limit (bytes per second, 0 for none) every transfer is held to it
+  // while throttling is in force: downloads read less and their loops wait
+  // for the next second, uploads read a quarter of the limit at a time and
+  // pause when the second's budget is spent. Nothing waits while holding
+  // the lock.
+  static void setMaxBandwidthPerSecond(std::uint32_t bytes);
+  static std::uint32_t maxBandwidthPerSecond();
+  // A limit is set and applies now: always, or with WWAN-only throttling
+  // while the device is on the carrier's data network.
+  static bool isBandwidthThrottled();
   static void incrementBandwidthUsedInLastSecond(std::uint32_t bytes);
+  // One pass of a transfer loop: ends the measurement second when it is
+  // over and, when throttling is in force and the second's budget is
+  // spent, waits (without the lock) until the next second begins, the
+  // limit changes or `waiter` is cancelled.
+  static void measureBandwidthUsage(const Operation* waiter = nullptr);
+  // Mean bytes per second over the last seconds (up to six).
+  static std::uint32_t averageBandwidthUsedPerSecond();
+  // The most an upload may read now: 0 when the second's budget is spent
+  // (the read then waits for secondsUntilBandwidthAvailable()).
+  static std::uint32_t maxUploadReadLength();
+  static double secondsUntilBandwidthAvailable();
+  // The size of a download read of `size` bytes while throttled.
+  static std::size_t throttledReadSize(std::size_t size);
+  // Limits bandwidth to 14800 bytes per second while on the carrier's data
+  // network (true), or removes that limit (false).
+  static void setShouldThrottleBandwidthForWWAN(bool throttle);
+  static void throttleBandwidthForWWANUsingLimit(std::uint32_t limit);
+  // Reads the network's status again (the reachability notification's
+  // handler; the notification itself is not used).
+  static void reachabilityChanged(const Notification& notification);
+  // The meter's state, for diagnostics and tests.
+  static BandwidthMeter bandwidthMeter();
+  // Forgets the meter's history and any limit (for tests and tools that
+  // run several transfers in one process).
+  static void resetBandwidthMeter();
   // Hands one value to an indicator on the main thread ("setProgress:" as a
   // float, else "setDoubleValue:"); waits only on the main thread.
   static void setProgressForIndicator(double progress, ProgressIndicator* indicator);
@@ -245,8 +284,11 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setURL(std::optional<URL> url) { url_ = std::move(url); }
   HTTPRequestDelegate* delegate() const { return delegate_; }
   void setDelegate(HTTPRequestDelegate* d) { delegate_ = d; }
-  HTTPRequestQueue* queue() const { return queue_; }
-  void setQueue(HTTPRequestQueue* q) { queue_ = q; }
+  // The queue that runs the request, while it exists: a queue that goes
+  // away is forgotten, and a message in progress keeps it alive until it
+  // returns.
+  std::shared_ptr<HTTPRequestQueue> queue() const;
+  void setQueue(std::weak_ptr<HTTPRequestQueue> q);
   const std::string& requestMethod() const { return requestMethod_; }
   void setRequestMethod(std::string m) { requestMethod_ = std::move(m); }
   const std::optional<Bytes>& postBody() const { return postBody_; }
@@ -483,6 +525,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void resetUploadProgress(std::uint64_t value);
   void resetDownloadProgress(std::uint64_t value);
   void removeUploadProgressSoFar();
+  // Lets loops waiting for the next second look at their cancellation.
+  static void wakeBandwidthWaiters();
 
   // --- authentication (HTTPRequestAuthentication.cpp) --------------------
   // A 401 (or, with needsProxyAuthentication, a 407) head has ended the
@@ -552,7 +596,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // --- state ---------------------------------------------------------------
   std::optional<URL> url_;
   HTTPRequestDelegate* delegate_ = nullptr;
-  HTTPRequestQueue* queue_ = nullptr;
+  mutable std::mutex queueMutex_;
+  std::weak_ptr<HTTPRequestQueue> queue_;
   std::string requestMethod_;
   std::optional<Bytes> postBody_;
   std::optional<Bytes> compressedPostBody_;

@@ -278,6 +278,7 @@ void HTTPRequest::loadRequest() {
       if (readStream_) totalBytesSent_ = readStream_->requestBytesWrittenCount();
     }
     updateProgressIndicators();
+    measureBandwidthUsage(this);
     loop.runInMode(kHTTPRequestRunMode, 0.1, true);
   }
   loop.removeTimer(tick);
@@ -407,6 +408,7 @@ void HTTPRequest::handleBytesAvailable() {
   }
   if (needsRedirect() || !readStream_) return;
   std::size_t size = readSizeForContentLength(contentLength_);
+  if (isBandwidthThrottled()) size = throttledReadSize(size);
   std::uint8_t buffer[65536];
   std::int64_t n = readStream_->read(buffer, size);
   if (n < 0) {

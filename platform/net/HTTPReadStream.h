@@ -17,7 +17,8 @@
 // reads. It does not decode content encodings either. Body bytes
 // not yet read are held in a bounded buffer; when it is full the transfer is
 // paused until the client reads, so memory stays flat however fast the
-// peer sends.
+// peer sends. A body stream that answers InputStream::kWouldBlock pauses
+// the upload until a timer resumes it; the body ends only at a read of 0.
 //
 // A stream belongs to the thread whose loop it is scheduled on; create it,
 // use it and close it there.
@@ -134,6 +135,11 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   // Whether the engine answers this head itself on the same connection.
   bool engineContinues(const HTTPMessage& head) const;
   void watchSocket(int socket, int what);
+  // The body cannot be read yet: the upload pauses, and resumes after
+  // seconds on the loop.
+  void pauseBody(double seconds);
+  // Tells libcurl which directions are paused now.
+  void applyPause();
   void socketAction(int socket, int eventMask);
   void collectResults();
   void deliverEvents();
@@ -171,6 +177,9 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   Bytes buffer_;
   std::size_t head_ = 0;
   bool paused_ = false;
+  // The upload waits for its body (InputStream::kWouldBlock).
+  bool bodyPaused_ = false;
+  std::optional<RunLoop::Handle> resumeTimer_;
   std::uint64_t bytesWritten_ = 0;
 
   State state_ = State::kCreated;
