@@ -254,16 +254,28 @@ void ConnectPages::logout(const ServiceRequest& request, ServiceResponse& respon
   redirect(response, target);
 }
 
+std::optional<ConnectPages::Caller> ConnectPages::callerOf(const Fields& f,
+                                                          ServiceResponse& response) {
+  auto app = context_.store.applicationWithKey(field(f, "api_key"));
+  if (!app) {
+    problem(response, 400, "This request comes from an application that is not known here.");
+    return std::nullopt;
+  }
+  auto session = context_.store.sessionWithKey(field(f, "session_key"));
+  if (!session || session->appId != app->id) {
+    problem(response, 403, "The session has ended or is not this application's; log in again.");
+    return std::nullopt;
+  }
+  return Caller{*app, *session};
+}
+
 void ConnectPages::permissionPage(const ServiceRequest& request, ServiceResponse& response) {
   Fields f = fieldsOf(request);
   privatePage(response);
-  auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  if (!app)
-    return problem(response, 400, "This request comes from an application that is not known here.");
-  auto session = context_.store.sessionWithKey(field(f, "session_key"));
-  if (!session || session->appId != app->id)
-    return problem(response, 403,
-                   "The session has ended or is not this application's; log in again.");
+  auto caller = callerOf(f, response);
+  if (!caller) return;
+  const Application* app = &caller->app;
+  const Session* session = &caller->session;
   std::string perm = field(f, "ext_perm");
   if (!isPermissionName(perm)) return problem(response, 400, "No valid permission was asked for.");
   if (!outcomeURL(field(f, "next").empty() ? "minglekit:success" : field(f, "next")) ||
@@ -290,11 +302,10 @@ void ConnectPages::permissionPage(const ServiceRequest& request, ServiceResponse
 void ConnectPages::permission(const ServiceRequest& request, ServiceResponse& response) {
   Fields f = fieldsOf(request);
   privatePage(response);
-  auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  auto session = context_.store.sessionWithKey(field(f, "session_key"));
-  if (!app || !session || session->appId != app->id)
-    return problem(response, 403,
-                   "The session has ended or is not this application's; log in again.");
+  auto caller = callerOf(f, response);
+  if (!caller) return;
+  const Application* app = &caller->app;
+  const Session* session = &caller->session;
   std::string perm = field(f, "ext_perm");
   if (!isPermissionName(perm)) return problem(response, 400, "No valid permission was asked for.");
   auto next = outcomeURL(field(f, "next").empty() ? "minglekit:success" : field(f, "next"));
@@ -358,11 +369,10 @@ std::optional<FeedInfo> readFeedInfo(const std::string& text, std::string& error
 void ConnectPages::feedPage(const ServiceRequest& request, ServiceResponse& response) {
   Fields f = fieldsOf(request);
   privatePage(response);
-  auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  auto session = context_.store.sessionWithKey(field(f, "session_key"));
-  if (!app || !session || session->appId != app->id)
-    return problem(response, 403,
-                   "The session has ended or is not this application's; log in again.");
+  auto caller = callerOf(f, response);
+  if (!caller) return;
+  const Application* app = &caller->app;
+  const Session* session = &caller->session;
   if (!field(f, "feed_target_type").empty() && field(f, "feed_target_type") != "self_feed")
     return problem(response, 400, "Stories go to your own feed only.");
   auto callback =
@@ -394,11 +404,10 @@ void ConnectPages::feedPage(const ServiceRequest& request, ServiceResponse& resp
 void ConnectPages::publish(const ServiceRequest& request, ServiceResponse& response) {
   Fields f = fieldsOf(request);
   privatePage(response);
-  auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  auto session = context_.store.sessionWithKey(field(f, "session_key"));
-  if (!app || !session || session->appId != app->id)
-    return problem(response, 403,
-                   "The session has ended or is not this application's; log in again.");
+  auto caller = callerOf(f, response);
+  if (!caller) return;
+  const Application* app = &caller->app;
+  const Session* session = &caller->session;
   auto callback =
       outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
   auto cancel = outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel"));

@@ -19,6 +19,7 @@
 // another site.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -53,6 +54,15 @@ class ConnectPages {
   void permission(const ServiceRequest& request, ServiceResponse& response);
   void feedPage(const ServiceRequest& request, ServiceResponse& response);
   void publish(const ServiceRequest& request, ServiceResponse& response);
+  // The application and session a page's "api_key" and "session_key" name,
+  // when the session is that application's; otherwise the answer says why
+  // and there is nothing.
+  struct Caller {
+    Application app;
+    Session session;
+  };
+  std::optional<Caller> callerOf(const std::map<std::string, std::string>& fields,
+                                 ServiceResponse& response);
 
   ServiceContext& context_;
 };

@@ -77,9 +77,4 @@ bool sameRect(const Rect& a, const Rect& b) {
 
 std::string text(const QString& s) { return s.toStdString(); }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 }  // namespace glowsnap::test

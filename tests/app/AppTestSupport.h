@@ -60,7 +60,5 @@ bool ControllerTest::spinUntil(F done) {
 Rect frameOf(const QWidget* w);
 bool sameRect(const Rect& a, const Rect& b);
 std::string text(const QString& s);
-// A file's bytes ("" when it cannot be read).
-std::string readFile(const std::filesystem::path& path);
 
 }  // namespace glowsnap::test

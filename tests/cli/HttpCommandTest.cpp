@@ -22,19 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ChildProcess;
+using test::filesIn;
+using test::writeFile;
 using test::LoopbackServer;
 using test::RawRequest;
 using test::ServerConnection;
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::size_t filesIn(const fs::path& dir) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
-  return n;
-}
 
 // A block of 1 MiB whose bytes all differ from their neighbours' pattern.
 std::string block() {

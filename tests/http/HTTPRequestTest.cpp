@@ -22,25 +22,14 @@
 namespace glowsnap::test {
 namespace {
 
+using test::filesIn;
+using test::readFile;
+using test::writeFile;
+
 namespace fs = std::filesystem;
 
 std::shared_ptr<HTTPRequest> requestFor(const std::string& url) {
   return HTTPRequest::requestWithURL(URL::parse(url));
-}
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::size_t filesIn(const fs::path& dir) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
-  return n;
 }
 
 TEST(HTTPRequestRoute, GetWithAuthorizationHeaderPassesOnABody) {

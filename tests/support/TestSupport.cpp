@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 namespace glowsnap::test {
@@ -35,6 +37,21 @@ ScopedEnv::~ScopedEnv() {
     ::setenv(name_.c_str(), old_->c_str(), 1);
   else
     ::unsetenv(name_.c_str());
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::size_t filesIn(const std::filesystem::path& dir) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
 }
 
 }  // namespace glowsnap::test

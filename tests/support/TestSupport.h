@@ -1,7 +1,9 @@
 // Small helpers every test executable shares: a temporary directory that
-// cleans up after itself and a scoped environment variable.
+// cleans up after itself, a scoped environment variable and whole-file
+// reads and writes.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,5 +35,12 @@ class ScopedEnv {
   std::string name_;
   std::optional<std::string> old_;
 };
+
+// The whole file's bytes (empty when it cannot be read).
+std::string readFile(const std::filesystem::path& path);
+// Replaces the file's contents with the bytes.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+// How many entries the directory holds.
+std::size_t filesIn(const std::filesystem::path& dir);
 
 }  // namespace glowsnap::test
