@@ -255,7 +255,7 @@ void ConnectPages::logout(const ServiceRequest& request, ServiceResponse& respon
 }
 
 std::optional<ConnectPages::Caller> ConnectPages::callerOf(const Fields& f,
-                                                          ServiceResponse& response) {
+                                                           ServiceResponse& response) {
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
   if (!app) {
     problem(response, 400, "This request comes from an application that is not known here.");
