@@ -130,7 +130,9 @@ void showAlert(const std::string& title, const std::string& message, AlertViewDe
 GlowsnapViewController::GlowsnapViewController(Defaults& settings) : m_settings(settings) {}
 
 GlowsnapViewController::~GlowsnapViewController() {
-  // The sharing screen first: it ends its uploads, and its view leaves ours.
+  // The composer and the sharing screen first: they end their work, and
+  // their views leave ours.
+  m_mail_composer.reset();
   m_image_service_select_vc.reset();
   AlertView::forgetDelegate(this);
   ActionSheet::forgetDelegate(this);
@@ -1151,6 +1153,8 @@ void GlowsnapViewController::select_image_service() {
 
 void GlowsnapViewController::setImage_service_select_vc(
     std::unique_ptr<ImageServiceSelectViewController> vc) {
+  // A composer lies in the old screen's view; it goes first.
+  m_mail_composer.reset();
   m_image_service_select_vc = std::move(vc);
 }
 
@@ -1173,6 +1177,49 @@ void GlowsnapViewController::image_service_select_view_controller_on_cancel(
     if (m_view) m_view->setFocus(Qt::OtherFocusReason);
   });
   update_controls();
+}
+
+void GlowsnapViewController::upload_image_by_mail(ImageServiceSelectViewController* controller,
+                                                  const ImageRef& image) {
+  if (!controller || !image || m_mail_composer) return;
+  auto jpeg = imageio::encodeJpeg(*image, 0.7f);
+  if (!jpeg) {
+    showAlert("", "The image could not be attached: " + jpeg.error().description, nullptr, "Ok");
+    return;
+  }
+  auto composer = std::make_unique<MailComposeViewController>();
+  composer->setMailComposeDelegate(this);
+  composer->addAttachmentData(std::move(*jpeg), "image/jpeg", "image.jpg");
+  AppSettings settings(m_settings, &CredentialStorage::sharedCredentialStorage());
+  if (auto url = settings.text(AppSettings::kSMTPURL)) {
+    SMTPConfiguration smtp;
+    smtp.url = *url;
+    smtp.username = settings.text(AppSettings::kSMTPUsername);
+    if (smtp.username && !smtp.username->empty())
+      smtp.password = settings.secret(AppSettings::kSMTPPassword);
+    smtp.from = settings.text(AppSettings::kMailFrom).value_or("");
+    composer->setSMTPConfiguration(smtp);
+  }
+  m_mail_composer = std::move(composer);
+  ModalView::present(controller->view(), m_mail_composer->view(), true);
+}
+
+void GlowsnapViewController::didFinishWithResult(MailComposeViewController* controller,
+                                                 MailComposeResult, const Error*) {
+  if (!controller || controller != m_mail_composer.get()) return;
+  // The composer is still on the stack: it goes once it has slid away and
+  // this call has returned.
+  std::weak_ptr<int> alive = m_alive;
+  ModalView::dismiss(controller->view(), true, [this, alive, controller] {
+    performOnMainThread(
+        [this, alive, controller] {
+          if (!alive.lock() || m_mail_composer.get() != controller) return;
+          m_mail_composer.reset();
+          if (m_image_service_select_vc && m_image_service_select_vc->viewIfLoaded())
+            m_image_service_select_vc->table_view()->setFocus(Qt::OtherFocusReason);
+        },
+        false);
+  });
 }
 
 void GlowsnapViewController::write_to_saved_photos() {

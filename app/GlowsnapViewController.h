@@ -45,6 +45,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/MailComposeViewController.h"
 #include "app/PhotoLoader.h"
 #include "app/SelectPostProcessVC.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -82,7 +83,8 @@ class GlowsnapViewController : public AlertViewDelegate,
                                public ImagePickerControllerDelegate,
                                public ScrollViewDelegate,
                                public SelectPostProcessOwner,
-                               public ImageServiceSelectViewControllerDelegate {
+                               public ImageServiceSelectViewControllerDelegate,
+                               public MailComposeViewControllerDelegate {
  public:
   // The outlets of the interface file, by object name.
   struct Outlets {
@@ -243,6 +245,14 @@ class GlowsnapViewController : public AlertViewDelegate,
   bool respondsToSelector(const std::string& selector) const override;
   void image_service_select_view_controller_on_cancel(
       ImageServiceSelectViewController* controller) override;
+  // Mail: a composer over the sharing screen with the image attached as
+  // "image.jpg" (JPEG of quality 0.7); it closes itself when done and the
+  // sharing screen is shown again.
+  void upload_image_by_mail(ImageServiceSelectViewController* controller,
+                            const ImageRef& image) override;
+  void didFinishWithResult(MailComposeViewController* controller, MailComposeResult result,
+                           const Error* error) override;
+  MailComposeViewController* mail_composer() const { return m_mail_composer.get(); }
 
   // The catalogue.
   PostProcess* get_pp_with_name(const std::string& name) const;
@@ -292,6 +302,7 @@ class GlowsnapViewController : public AlertViewDelegate,
 
   Defaults& m_settings;
   std::unique_ptr<ImageServiceSelectViewController> m_image_service_select_vc;
+  std::unique_ptr<MailComposeViewController> m_mail_composer;
   std::unique_ptr<QWidget> m_view;
   Outlets m_outlets;
   AboutView* m_av = nullptr;
