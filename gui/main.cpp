@@ -12,6 +12,7 @@
 #include "platform/foundation/Defaults.h"
 #include "platform/foundation/Paths.h"
 #include "platform/qt/RunLoopDriver.h"
+#include "platform/qt/WebView.h"
 
 int main(int argc, char** argv) {
   std::string photo;
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The Mingle dialogs' pages tell their outcome through this scheme; the
+  // browser engine must know it before the application starts.
+  glowsnap::WebView::registerSignalScheme("minglekit");
   QApplication app(argc, argv);
   QApplication::setApplicationName("Glowsnap");
   QApplication::setApplicationVersion("1.6.0");
@@ -59,5 +63,8 @@ int main(int argc, char** argv) {
   if (!photo.empty() && !delegate.openFile(photo)) {
     std::cerr << "glowsnap-gui: cannot open " << photo << "\n";
   }
-  return app.exec();
+  const int status = app.exec();
+  // Web views still open give the browser engine back before the application goes.
+  glowsnap::WebView::releaseEngine();
+  return status;
 }

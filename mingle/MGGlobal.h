@@ -24,6 +24,9 @@ enum MGErrorCode : int {
   kMGNoSessionError = 6,
   // The answer is larger than any answer of the service can be.
   kMGAnswerTooLargeError = 7,
+  // An answer that does not have the shape its call answers with (a
+  // getSession answer without a user id or a session key, say).
+  kMGInvalidAnswerError = 8,
 };
 
 // Where the Mingle service lives. The standard configuration points at a

@@ -25,6 +25,19 @@ std::string htmlPage(std::string_view title, std::string_view bodyHtml) {
   return out;
 }
 
+std::string dialogPage(std::string_view title, std::string_view bodyHtml) {
+  std::string out;
+  out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+  out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+  out += "<title>" + htmlEscape(title) + "</title>\n";
+  out += "<link rel=\"stylesheet\" href=\"/style.css\">\n</head>\n<body class=\"dialog\">\n";
+  out += "<main>\n<h1>" + htmlEscape(title) + "</h1>\n";
+  out += bodyHtml;
+  out += "\n<p class=\"note site\"><a class=\"brand\" href=\"/\">Mingle on glowsnap-services</a></p>\n";
+  out += "</main>\n</body>\n</html>\n";
+  return out;
+}
+
 const char* const kStyleSheet = R"css(* { box-sizing: border-box; }
 body { margin: 0; font: 15px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif;
        color: #1d2129; background: #eef0f4; }
@@ -47,10 +60,19 @@ form { background: #fff; border: 1px solid #dddfe2; border-radius: 4px; padding:
 label { display: block; margin: 8px 0 2px; font-weight: 600; font-size: 13px; }
 input[type=text], input[type=password], textarea { width: 100%; padding: 7px; font-size: 15px;
               border: 1px solid #ccd0d5; border-radius: 3px; }
-button, input[type=submit] { margin-top: 12px; padding: 7px 16px; font-size: 14px; font-weight: 600;
+button, input[type=submit] { font-family: inherit; margin-top: 12px; padding: 7px 16px; font-size: 14px; font-weight: 600;
               color: #fff; background: #4267b2; border: 1px solid #365899; border-radius: 3px; }
 button.secondary { color: #4b4f56; background: #f5f6f7; border-color: #ccd0d5; }
 .error { color: #b00020; }
+button + button { margin-left: 6px; }
+h2 { font-size: 16px; margin: 14px 0 8px; }
+blockquote.story, article.story { margin: 8px 0; padding: 8px 12px; background: #fff;
+              border: 1px solid #dddfe2; border-left: 3px solid #6d84b4; border-radius: 4px;
+              white-space: pre-wrap; overflow-wrap: anywhere; }
+article.story .note { display: block; margin-top: 4px; white-space: normal; }
+body.dialog main { padding: 10px 12px; }
+body.dialog h1 { font-size: 18px; margin: 2px 0 10px; }
+p.site { margin-top: 14px; text-align: center; }
 footer { text-align: center; color: #90949c; font-size: 12px; padding: 16px; }
 @media (max-width: 400px) { main { padding: 8px; } .photos { grid-template-columns: 1fr 1fr; } }
 )css";

@@ -20,6 +20,10 @@ std::string urlEscape(std::string_view text);
 // name, bodyHtml (already escaped) and a footer.
 std::string htmlPage(std::string_view title, std::string_view bodyHtml);
 
+// The same document without the site's header and footer, for the pages
+// shown inside the Mingle dialogs (which have a title bar of their own).
+std::string dialogPage(std::string_view title, std::string_view bodyHtml);
+
 // Served at /style.css.
 extern const char* const kStyleSheet;
 

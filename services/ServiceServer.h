@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/foundation/Result.h"
+#include "services/ConnectPages.h"
 #include "services/MingleAPI.h"
 #include "services/NatterAPI.h"
 #include "services/PixdropAPI.h"
@@ -56,6 +57,7 @@ class ServiceServer {
   NatterAPI natter_;
   PixdropAPI pixdrop_;
   WebPages pages_;
+  ConnectPages connect_;
   std::unique_ptr<httplib::Server> server_;
   bool tls_ = false;
   int port_ = 0;

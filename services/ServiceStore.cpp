@@ -69,6 +69,24 @@ const char* const kMigrations[] = {
       created_at INTEGER NOT NULL);
     CREATE INDEX photos_by_owner ON photos(owner_id, created_at);
     )sql",
+    // 2: the site's logins (kept in a cookie; only a digest of it here) and
+    // the stories of the feed page.
+    R"sql(
+    CREATE TABLE site_logins (
+      token_hash TEXT PRIMARY KEY,
+      user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+      created_at INTEGER NOT NULL,
+      expires_at INTEGER NOT NULL);
+    CREATE TABLE stories (
+      id INTEGER PRIMARY KEY,
+      user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+      app_id INTEGER REFERENCES applications(id) ON DELETE SET NULL,
+      template_id INTEGER NOT NULL,
+      template_data TEXT NOT NULL,
+      body TEXT NOT NULL,
+      created_at INTEGER NOT NULL);
+    CREATE INDEX stories_by_user ON stories(user_id, created_at);
+    )sql",
 };
 
 Error storeError(int code, std::string description) {
@@ -550,6 +568,70 @@ std::vector<Photo> ServiceStore::photosOf(std::int64_t ownerId) {
       std::string("SELECT ") + kPhotoColumns +
           " FROM photos WHERE owner_id = ? ORDER BY created_at DESC, id DESC",
       [&](Statement& s) { s.bind(1, ownerId); }, readPhoto);
+}
+
+Result<std::string> ServiceStore::startSiteLogin(std::int64_t userId,
+                                                 std::int64_t lifetimeSeconds) {
+  std::string token = randomHex(24);
+  std::lock_guard lock(mutex_);
+  if (auto purge = db_->prepare("DELETE FROM site_logins WHERE expires_at <= ?")) {
+    purge->bind(1, now());
+    (void)purge->run();
+  }
+  auto s = db_->prepare(
+      "INSERT INTO site_logins (token_hash, user_id, created_at, expires_at) VALUES (?, ?, ?, ?)");
+  if (!s) return s.error();
+  s->bind(1, sha256Hex(token)).bind(2, userId).bind(3, now()).bind(4, now() + lifetimeSeconds);
+  if (auto r = s->run(); !r) return r.error();
+  return token;
+}
+
+std::optional<User> ServiceStore::siteLoginUser(const std::string& token) {
+  if (token.empty()) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  return queryOne<User>(
+      *db_,
+      "SELECT users.id, users.name, users.created_at FROM site_logins JOIN users ON users.id = "
+      "site_logins.user_id WHERE token_hash = ? AND expires_at > ?",
+      [&](Statement& s) { s.bind(1, sha256Hex(token)).bind(2, now()); }, readUser);
+}
+
+Status ServiceStore::endSiteLogin(const std::string& token) {
+  std::lock_guard lock(mutex_);
+  auto s = db_->prepare("DELETE FROM site_logins WHERE token_hash = ?");
+  if (!s) return s.error();
+  return s->bind(1, sha256Hex(token)).run();
+}
+
+Result<Story> ServiceStore::addStory(Story story) {
+  if (story.createdAt == 0) story.createdAt = now();
+  std::lock_guard lock(mutex_);
+  auto s = db_->prepare(
+      "INSERT INTO stories (user_id, app_id, template_id, template_data, body, created_at) "
+      "VALUES (?, ?, ?, ?, ?, ?)");
+  if (!s) return s.error();
+  s->bind(1, story.userId);
+  if (story.appId)
+    s->bind(2, story.appId);
+  else
+    s->bindNull(2);
+  s->bind(3, story.templateId).bind(4, story.templateData).bind(5, story.body).bind(6, story.createdAt);
+  if (auto r = s->run(); !r) return r.error();
+  story.id = db_->lastInsertRowId();
+  return story;
+}
+
+std::vector<Story> ServiceStore::storiesOf(std::int64_t userId) {
+  std::lock_guard lock(mutex_);
+  return queryAll<Story>(
+      *db_,
+      "SELECT id, user_id, IFNULL(app_id, 0), template_id, template_data, body, created_at FROM "
+      "stories WHERE user_id = ? ORDER BY created_at DESC, id DESC",
+      [&](Statement& s) { s.bind(1, userId); },
+      [](const Statement& s) {
+        return Story{s.integer(0), s.integer(1), s.integer(2), s.integer(3),
+                     s.text(4),    s.text(5),    s.integer(6)};
+      });
 }
 
 std::int64_t ServiceStore::photoCount(std::int64_t ownerId) {

@@ -79,6 +79,18 @@ struct Photo {
   std::int64_t createdAt = 0;
 };
 
+// A story posted through the feed page.
+struct Story {
+  std::int64_t id = 0;
+  std::int64_t userId = 0;
+  std::int64_t appId = 0;
+  std::int64_t templateId = 0;
+  // A JSON text as the application gave it (empty for none).
+  std::string templateData;
+  std::string body;
+  std::int64_t createdAt = 0;
+};
+
 inline constexpr const char* kStoreErrorDomain = "GlowsnapServicesStore";
 enum StoreErrorCode : int {
   kStoreInvalidName = 1,
@@ -149,6 +161,17 @@ class ServiceStore {
   // Newest first.
   std::vector<Photo> photosOf(std::int64_t ownerId);
   std::int64_t photoCount(std::int64_t ownerId);
+
+  // The site's own login (its cookie): a new random token for user, of
+  // which only a digest is stored; the user a token that has not expired
+  // stands for; the end of it.
+  Result<std::string> startSiteLogin(std::int64_t userId, std::int64_t lifetimeSeconds);
+  std::optional<User> siteLoginUser(const std::string& token);
+  Status endSiteLogin(const std::string& token);
+
+  // Stories of the feed page, newest first.
+  Result<Story> addStory(Story story);
+  std::vector<Story> storiesOf(std::int64_t userId);
 
   // For the next pieces of the service (pages, other services): runs fn
   // with the database under the store's lock.

@@ -79,10 +79,24 @@ void WebPages::userPage(const ServiceRequest& request, ServiceResponse& response
   }
   auto photos = context_.store.photosOf(user->id);
   std::string body;
+  auto stories = context_.store.storiesOf(user->id);
+  if (!stories.empty()) {
+    body += "<section class=\"stories\">\n<h2>Stories</h2>\n";
+    for (const Story& story : stories) {
+      body += "<article class=\"story\" id=\"story-" + std::to_string(story.id) + "\">";
+      body += story.body.empty() ? "<em>A story from a template</em>" : htmlEscape(story.body);
+      std::string from;
+      if (story.appId)
+        if (auto app = context_.store.applicationWithId(story.appId)) from = " · from " + app->name;
+      body += "<span class=\"note\">" + htmlEscape(formatTime(story.createdAt) + from) +
+              "</span></article>\n";
+    }
+    body += "</section>\n<h2>Photos</h2>\n";
+  }
   if (photos.empty()) {
-    body = "<p class=\"note\">Nothing shared yet.</p>\n";
+    body += "<p class=\"note\">Nothing shared yet.</p>\n";
   } else {
-    body = "<p class=\"note\">" + std::to_string(photos.size()) +
+    body += "<p class=\"note\">" + std::to_string(photos.size()) +
            (photos.size() == 1 ? " photo" : " photos") + ", newest first.</p>\n";
     body += "<div class=\"photos\">\n";
     std::map<std::int64_t, std::string> appNames;

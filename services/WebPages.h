@@ -1,7 +1,7 @@
 // WebPages: the service's pages for people: the front page listing the
-// users, a page per user showing the photos that arrived (newest first),
-// the photo files themselves and the style sheet. The Mingle login,
-// permission and feed pages join them here.
+// users, a page per user showing the photos that arrived and the stories
+// posted (newest first), the photo files themselves and the style sheet. The pages the Mingle dialogs show
+// are ConnectPages'.
 #pragma once
 
 #include "services/Router.h"

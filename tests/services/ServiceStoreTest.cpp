@@ -157,7 +157,7 @@ TEST_F(ServiceStoreTest, PermissionsAlbumsAndPhotos) {
 
 TEST_F(ServiceStoreTest, ReopeningKeepsTheDataAndANewerSchemaIsRefused) {
   ASSERT_TRUE(store_->addUser("ann", "pw"));
-  EXPECT_EQ(store_->schemaVersion(), 1);
+  EXPECT_EQ(store_->schemaVersion(), 2);
   store_.reset();
   auto again = ServiceStore::open(dir_ / "data");
   ASSERT_TRUE(again);

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/qt/WebView.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -25,6 +27,9 @@ int main(int argc, char** argv) {
   // start as root (CI runs the tests as root): the tests switch it off, the
   // application never does.
   if (::geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  // The Mingle dialogs' outcome scheme, known to the engine before the
+  // application starts (as glowsnap-gui does).
+  glowsnap::WebView::registerSignalScheme("minglekit");
   static int qtArgc = 1;
   static char name[] = "glowsnap-tests";
   static char* qtArgv[] = {name, nullptr};
