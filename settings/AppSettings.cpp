@@ -53,6 +53,10 @@ const std::vector<SettingInfo>& AppSettings::known() {
        "where Pixdrop's upload is (https, or http to this machine)"},
       {kMingleURL, SettingKind::ServiceURL, kDefaultServiceURL,
        "where the Mingle service and its pages are"},
+      {kMingleAPIKey, SettingKind::Text, kDefaultMingleAPIKey,
+       "the application's Mingle API key (glowsnap-services add-app prints one)"},
+      {kMingleAPISecret, SettingKind::Secret, "",
+       "the application's Mingle API secret (kept in the keyring; unset: the README's pair)"},
       {kSMTPURL, SettingKind::MailURL, "",
        "mail server, smtp://HOST:PORT (STARTTLS) or smtps://HOST:PORT; unset: the desktop's mail "
        "program"},
@@ -204,6 +208,16 @@ std::vector<std::string> AppSettings::unknownKeysInFile() const {
   for (const std::string& key : defaults_.keys())
     if (!info(key) && key.rfind("MG", 0) != 0) out.push_back(key);
   return out;
+}
+
+std::string AppSettings::mingleAPIKey() const {
+  auto key = text(kMingleAPIKey);
+  return key && !key->empty() ? *key : kDefaultMingleAPIKey;
+}
+
+std::string AppSettings::mingleAPISecret() const {
+  auto secretValue = secret(kMingleAPISecret);
+  return secretValue && !secretValue->empty() ? *secretValue : kDefaultMingleAPISecret;
 }
 
 std::string AppSettings::serviceURL(const char* key) const {

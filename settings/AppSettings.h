@@ -58,6 +58,12 @@ class AppSettings {
   static constexpr const char* kNatterURL = "natter_url";
   static constexpr const char* kPixdropURL = "pixdrop_url";
   static constexpr const char* kMingleURL = "mingle_url";
+  static constexpr const char* kMingleAPIKey = "mingle_api_key";
+  static constexpr const char* kMingleAPISecret = "mingle_api_secret";
+  // The application's Mingle credentials when none are set: the pair the
+  // README registers with glowsnap-services (add-app --api-key).
+  static constexpr const char* kDefaultMingleAPIKey = "5e0a7c21b9d84f36a1e2c07d93b65f18";
+  static constexpr const char* kDefaultMingleAPISecret = "7b3f90d2e4a61c58f0d9b2a7e3c41d06";
   static constexpr const char* kSMTPURL = "smtp_url";
   static constexpr const char* kSMTPUsername = "smtp_username";
   static constexpr const char* kSMTPPassword = "smtp_password";
@@ -97,6 +103,9 @@ class AppSettings {
   std::string natterURL() const { return serviceURL(kNatterURL); }
   std::string pixdropURL() const { return serviceURL(kPixdropURL); }
   std::string mingleURL() const { return serviceURL(kMingleURL); }
+  std::string mingleAPIKey() const;
+  std::string mingleAPISecret() const;
+  Defaults& defaults() const { return defaults_; }
 
  private:
   std::string serviceURL(const char* key) const;

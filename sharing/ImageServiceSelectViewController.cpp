@@ -43,6 +43,7 @@ ImageServiceSelectViewController::~ImageServiceSelectViewController() {
   // cut off and its request cancelled, the background thread ends, and the
   // alerts forget the screen before anything is released.
   finish_natter_thread();
+  end_mingle_session();
   if (m_alert_waiting) m_alert_waiting->dismissWithClickedButtonIndex(0, false);
   m_alert_waiting.reset();
   if (m_table_view) {
@@ -85,6 +86,7 @@ void ImageServiceSelectViewController::loadView() {
 void ImageServiceSelectViewController::viewDidLoad() {
   m_service_names = {kMingle, kNatter, kMail};
   m_table_view->setBackgroundColor(QColor(0, 0, 0, 0));
+  start_mingle_session();
   setIs_toolbar_hidden(m_is_toolbar_hidden);
   layout_table();
   m_table_view->setFocus(Qt::OtherFocusReason);
@@ -160,10 +162,6 @@ void ImageServiceSelectViewController::on_mail_touched() {
   if (m_delegate &&
       m_delegate->respondsToSelector(ImageServiceSelectViewControllerDelegate::kUploadImageByMail))
     m_delegate->upload_image_by_mail(this, m_image);
-}
-
-void ImageServiceSelectViewController::on_mingle_touched() {
-  // The Mingle route comes with the Mingle dialogs.
 }
 
 // ---- The progress alert ---------------------------------------------------

@@ -16,7 +16,9 @@
 //
 // The source is split by concern: ImageServiceSelectViewController.cpp (the
 // screen, its table and its alerts) and
-// ImageServiceSelectViewControllerNatter.cpp (the Pixdrop route).
+// ImageServiceSelectViewControllerNatter.cpp (the Pixdrop route) and
+// ImageServiceSelectViewControllerMingle.cpp (the Mingle route, on the
+// screen's own session, so that every new screen starts afresh).
 #pragma once
 
 #include <QLabel>
@@ -35,6 +37,9 @@
 #include "platform/qt/AlertView.h"
 #include "platform/qt/ProgressView.h"
 #include "platform/qt/TableView.h"
+#include "mingle/MGRequest.h"
+#include "mingle/MGSession.h"
+#include "mingle/ui/MGDialog.h"
 #include "settings/AppSettings.h"
 
 namespace glowsnap {
@@ -65,7 +70,13 @@ class ImageServiceSelectViewControllerDelegate {
   }
 };
 
-class ImageServiceSelectViewController : public TableViewDataSource, public TableViewDelegate {
+class MGLoginDialog;
+
+class ImageServiceSelectViewController : public TableViewDataSource,
+                                         public TableViewDelegate,
+                                         public MGDialogDelegate,
+                                         public MGSessionDelegate,
+                                         public MGRequestDelegate {
  public:
   static constexpr const char* kNetFailMsgTitle = "Network Error";
   static constexpr const char* kNetFailMsgText = "Please, try again later";
@@ -124,6 +135,20 @@ class ImageServiceSelectViewController : public TableViewDataSource, public Tabl
   // The network-failure alert, then hide_waiting.
   void requestFailed(HTTPRequest* request);
 
+  // The Mingle route (all on the main thread, on the screen's own session).
+  void mingle_show_permissions();
+  void didLogin(MGSession& session, std::uint64_t uid) override;
+  void sessionDidLogout(MGSession& session) override;
+  void dialogDidSucceed(MGDialog& dialog) override;
+  void didFailWithError(MGDialog& dialog, const Error& error) override;
+  void didLoad(MGRequest& request, const MGValue& result) override;
+  void didFailWithError(MGRequest& request, const Error& error) override;
+  const std::shared_ptr<MGSession>& session() const { return _session; }
+  // The dialog shown now (login or permission), or nullptr.
+  MGDialog* mingle_dialog() const { return m_mingle_dialog.data(); }
+  // The "mingle.query" text for uid.
+  static std::string userQuery(std::uint64_t uid);
+
   // The Pixdrop route.
   enum class NatterCheck { Passed, Refused, Failed };
   // The credential check, on the background thread: Passed only on a 2xx
@@ -166,6 +191,14 @@ class ImageServiceSelectViewController : public TableViewDataSource, public Tabl
   Toolbar* m_tbr_main = nullptr;
   bool m_is_toolbar_hidden = false;
   ImageServiceSelectViewControllerDelegate* m_delegate = nullptr;
+
+  // The Mingle route.
+  std::shared_ptr<MGSession> _session;
+  QPointer<MGDialog> m_mingle_dialog;
+  std::vector<std::shared_ptr<MGRequest>> m_mingle_requests;
+  void mingle_call(const std::string& method, const MGParams& params);
+  void start_mingle_session();
+  void end_mingle_session();
 
   // The Pixdrop route's background thread and its way back.
   std::thread m_natter_thread;
