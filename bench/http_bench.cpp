@@ -1,5 +1,6 @@
 // HTTP client against curl on the same loopback server, in one run:
-// a 1 GiB download to a file, a 256 MiB multipart upload from disk, and a
+// a 1 GiB download to a file and to standard output, a 256 MiB multipart
+// upload from disk, and a
 // request that waits 9 s on a silent server. Both tools run as child
 // processes of this benchmark, so wall time, peak resident memory and CPU
 // time are measured the same way for each. The server lives in this process
@@ -31,9 +32,12 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kDownloadBytes = 1ull << 30;
 constexpr std::uint64_t kUploadBytes = 256ull << 20;
 constexpr double kSilentSeconds = 9.0;
+constexpr std::uint64_t kThrottledBytes = 16ull << 20;
+constexpr std::uint64_t kThrottleLimit = 1ull << 20;
 
-// A minimal HTTP/1.1 server: GET /big sends kDownloadBytes, POST reads and
-// drops its body, GET /silent never answers. One thread per connection.
+// A minimal HTTP/1.1 server: GET /big sends kDownloadBytes, GET /throttled
+// kThrottledBytes, POST reads and drops its body, GET /silent never
+// answers. One thread per connection.
 class BenchServer {
  public:
   BenchServer() {
@@ -101,17 +105,18 @@ class BenchServer {
       ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
       return (void)::close(c);
     }
+    const std::uint64_t total =
+        head.rfind("GET /throttled", 0) == 0 ? kThrottledBytes : kDownloadBytes;
     std::string reply =
         "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
         "Content-Length: " +
-        std::to_string(kDownloadBytes) + "\r\nConnection: close\r\n\r\n";
+        std::to_string(total) + "\r\nConnection: close\r\n\r\n";
     ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
     std::vector<char> block(1 << 20);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31);
     std::uint64_t sent = 0;
-    while (sent < kDownloadBytes) {
-      std::size_t n =
-          static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), kDownloadBytes - sent));
+    while (sent < total) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), total - sent));
       ssize_t w = ::send(c, block.data(), n, MSG_NOSIGNAL);
       if (w <= 0) break;
       sent += static_cast<std::uint64_t>(w);
@@ -221,6 +226,20 @@ void BM_Download1GiB(benchmark::State& state, bool glowsnap) {
   }
 }
 
+// The body to standard output (redirected to a file), as `glowsnap http URL
+// > out` is used: the stream is written as it arrives.
+void BM_DownloadStdout1GiB(benchmark::State& state, bool glowsnap) {
+  for (auto _ : state) {
+    Run r = glowsnap ? runChild({GLOWSNAP_CLI, "http", server().url("/big")})
+                     : runChild({"curl", "-sS", server().url("/big")});
+    report(state, std::string("stdout/") + (glowsnap ? "glowsnap" : "curl"), r,
+           static_cast<double>(kDownloadBytes));
+    std::error_code ec;
+    state.counters["complete"] =
+        fs::file_size(workDir() / "child-output", ec) == kDownloadBytes ? 1 : 0;
+  }
+}
+
 // curl is told not to send "Expect: 100-continue" (and wait up to a second
 // for an answer the server never gives); the client never sends it.
 void BM_Upload256MiB(benchmark::State& state, bool glowsnap) {
@@ -258,6 +277,16 @@ BENCHMARK_CAPTURE(BM_Download1GiB, glowsnap, true)
     ->Iterations(1)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DownloadStdout1GiB, curl, false)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DownloadStdout1GiB, glowsnap, true)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Upload256MiB, curl, false)
     ->UseManualTime()
     ->Iterations(1)
@@ -268,8 +297,8 @@ BENCHMARK_CAPTURE(BM_Upload256MiB, glowsnap, true)
     ->Iterations(1)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);
-// The same file sent as a plain body straight from disk (-d @FILE): what
-// the form upload costs beyond it is the assembly of its body file.
+// The same file sent as a plain body straight from disk (-d @FILE): the
+// form upload sends its file part the same way, after the form's text.
 void BM_UploadRaw256MiB(benchmark::State& state) {
   std::string file = uploadFile().string();
   for (auto _ : state) {
@@ -282,6 +311,34 @@ BENCHMARK(BM_UploadRaw256MiB)
     ->UseManualTime()
     ->Iterations(1)
     ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+
+// A 16 MiB download held to 1 MiB/s by each tool's --limit-rate; the
+// figure is the rate each one kept to.
+void BM_Throttled16MiB(benchmark::State& state, bool glowsnap) {
+  fs::path out = workDir() / (glowsnap ? "throttled-glowsnap.bin" : "throttled-curl.bin");
+  std::string limit = std::to_string(kThrottleLimit);
+  for (auto _ : state) {
+    Run r = glowsnap ? runChild({GLOWSNAP_CLI, "http", "--limit-rate", limit, "-o", out.string(),
+                                 server().url("/throttled")})
+                     : runChild({"curl", "-sS", "--limit-rate", limit, "-o", out.string(),
+                                 server().url("/throttled")});
+    report(state, std::string("throttled/") + (glowsnap ? "glowsnap" : "curl"), r,
+           static_cast<double>(kThrottledBytes));
+    std::error_code ec;
+    state.counters["complete"] = fs::file_size(out, ec) == kThrottledBytes ? 1 : 0;
+    state.counters["percent_of_limit"] =
+        100.0 * static_cast<double>(kThrottledBytes) / r.seconds / static_cast<double>(kThrottleLimit);
+    fs::remove(out, ec);
+  }
+}
+BENCHMARK_CAPTURE(BM_Throttled16MiB, curl, false)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Throttled16MiB, glowsnap, true)
+    ->UseManualTime()
+    ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_CAPTURE(BM_SilentServer9s, curl, false)
@@ -305,13 +362,27 @@ void printRatios() {
         c->second.maxRssMiB, 100.0 * c->second.seconds / g->second.seconds);
   };
   ratio("download");
+  ratio("stdout");
   ratio("upload");
   auto raw = g_runs.find("upload-raw/glowsnap");
   auto curlUp = g_runs.find("upload/curl");
   if (raw != g_runs.end() && curlUp != g_runs.end())
     std::printf(
-        "upload    without the body file (-d @FILE): %.2f s, %.0f%% of curl's form upload\n",
+        "upload    as a plain body (-d @FILE): %.2f s, %.0f%% of curl's form upload\n",
         raw->second.seconds, 100.0 * curlUp->second.seconds / raw->second.seconds);
+  auto tg = g_runs.find("throttled/glowsnap");
+  auto tc = g_runs.find("throttled/curl");
+  if (tg != g_runs.end() && tc != g_runs.end()) {
+    auto rate = [](const Run& r) {
+      return 100.0 * static_cast<double>(kThrottledBytes) / r.seconds /
+             static_cast<double>(kThrottleLimit);
+    };
+    std::printf(
+        "throttled glowsnap %.2f s (%.1f%% of the limit, exit %d), curl %.2f s (%.1f%% of the "
+        "limit)\n",
+        tg->second.seconds, rate(tg->second), tg->second.status, tc->second.seconds,
+        rate(tc->second));
+  }
   auto g = g_runs.find("silent/glowsnap");
   auto c = g_runs.find("silent/curl");
   if (g != g_runs.end() && c != g_runs.end())

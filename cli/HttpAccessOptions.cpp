@@ -60,7 +60,7 @@ std::optional<std::string> HttpAccessOptions::applyTo(HTTPRequest& request) cons
     int port = proxy ? proxy->port().value_or(1080) : 0;
     if (!proxy || proxy->scheme() != "http" || proxy->host().empty() || proxy->hasUser() ||
         port <= 0 || port > 65535)
-      return "-x '" + proxy_ + "': expected HOST[:PORT] or http://HOST:PORT";
+      return "-x '" + URL::withoutUserInfo(proxy_) + "': expected HOST[:PORT] or http://HOST:PORT";
     request.setProxyHost(proxy->host());
     request.setProxyPort(port);
   } else if (noProxy_) {
@@ -77,7 +77,7 @@ std::optional<std::string> HttpAccessOptions::applyTo(HTTPRequest& request) cons
   if (!pac_.empty()) {
     auto pac = URL::parse(pac_);
     if (!pac || (pac->scheme() != "http" && pac->scheme() != "https" && pac->scheme() != "file"))
-      return "--pac '" + pac_ + "': expected an http, https or file URL";
+      return "--pac '" + URL::withoutUserInfo(pac_) + "': expected an http, https or file URL";
     request.setPACurl(pac);
   }
   request.setUseKeychainPersistance(keyring_);

@@ -7,16 +7,14 @@
 namespace glowsnap {
 
 void NeighbourReach::compute(float radius, int w, int h) {
-  static constexpr float kOffset[3] = {-1.0f, 0.0f, 1.0f};
   for (int k = 0; k < 3; ++k) {
+    const float d = offset_of(k);
     col[k].resize(static_cast<std::size_t>(w));
     row[k].resize(static_cast<std::size_t>(h));
     for (int x = 0; x < w; ++x)
-      col[k][static_cast<std::size_t>(x)] =
-          static_cast<int>(radius * kOffset[k] + static_cast<float>(x));
+      col[k][static_cast<std::size_t>(x)] = neighbour_coordinate(radius, d, x);
     for (int y = 0; y < h; ++y)
-      row[k][static_cast<std::size_t>(y)] =
-          static_cast<int>(radius * kOffset[k] + static_cast<float>(y));
+      row[k][static_cast<std::size_t>(y)] = neighbour_coordinate(radius, d, y);
   }
   // The interior: the widest run of columns around the middle whose three
   // neighbours lie inside the row at the middle column's offsets.

@@ -22,10 +22,11 @@
 // are the ones the plain walk holds at that point, because a pass that
 // writes the same value to the three channels writes the same byte to each.
 //
-// A recipe takes part by defining
+// A look takes part by stating its recipe (MaskRecipe.h), from which
+// MaskRecipeFilter makes a
 //     FastPass mask_pass(int pass, MaskPass& run)
-// which PostProcessFilter then calls for every pass of a fast run instead of
-// walking the pixels itself. It must hand every pass of the run to one of
+// that PostProcessFilter calls for every pass of a fast run instead of
+// walking the pixels itself. Every pass of the run goes to one of
 // MaskPass's operations: while the mask lives in a plane the pixel buffer
 // still holds the photo, so no pass may read the buffer through get_pixel.
 #pragma once
@@ -48,10 +49,10 @@ namespace glowsnap {
 
 // Where the neighbours of a 3 × 3 blur or edge detection at a radius are:
 // for every column the three columns the offsets −1, 0, +1 lead to, and for
-// every row the three rows, each computed as (int)(radius·d + x) in single
-// precision exactly as do_blur and do_edge_detection do. Columns kl to the
-// left and kr to the right hold for the interior [xa, xb), where all three
-// lie inside the row; the columns outside it are read one by one.
+// every row the three rows, each the neighbour_coordinate do_blur and
+// do_edge_detection compute. Columns kl to the left and kr to the right
+// hold for the interior [xa, xb), where all three lie inside the row; the
+// columns outside it are read one by one.
 struct NeighbourReach {
   std::vector<int> col[3];
   std::vector<int> row[3];
@@ -61,9 +62,17 @@ struct NeighbourReach {
   int xb = 0;
 
   void compute(float radius, int w, int h);
+
+  // Table k holds the offset k − 1; neighbour i of kNeighbours is found in
+  // column table column_of(i) and row table row_of(i).
+  static constexpr float offset_of(int k) { return static_cast<float>(k - 1); }
+  static constexpr int column_of(int i) { return static_cast<int>(kNeighbours[i].dx) + 1; }
+  static constexpr int row_of(int i) { return static_cast<int>(kNeighbours[i].dy) + 1; }
 };
 
-// One pixel of a combining pass: what the recipe may read at (x, y).
+// One pixel of a combining pass: where its values are at (x, y). The
+// conversions here are get_pixel's; the snapshot's bytes are handed out as
+// they are, for the look's own snapshot reader (MaskRecipe.h).
 struct MaskPixel {
   const std::uint8_t* mask_row;  // the current mask plane's row (null where unavailable)
   const std::uint8_t* snap_row;  // the saved photo's row, ARGB (null once written over)
@@ -78,20 +87,9 @@ struct MaskPixel {
     return {v, v, v};
   }
   std::uint8_t mask_byte() const { return mask_row[x]; }
-  // The mask as the snapshot readers read it once it has been saved there:
-  // the byte divided by 255.
-  rgb_color saved_mask() const {
-    const float v = static_cast<float>(mask_row[x]) / 255.0f;
-    return {v, v, v};
-  }
-  // The photo as saved in the snapshot, each byte divided by 255
-  // (hdr::get_pixel_copy; the double-precision reader gives the same float
-  // for every byte).
-  rgb_color snapshot() const {
-    const std::uint32_t word = word_at(snap_row, x);
-    return {static_cast<float>(red_of(word)) / 255.0f, static_cast<float>(green_of(word)) / 255.0f,
-            static_cast<float>(blue_of(word)) / 255.0f};
-  }
+  // The photo's pixel as saved in the snapshot, bytes alpha, red, green,
+  // blue in memory.
+  std::uint32_t photo_word() const { return word_at(snap_row, x); }
   // The buffer's pixel as get_pixel reads it.
   rgb_color pixel() const {
     const std::uint32_t word = word_at(data_row, x);
@@ -186,7 +184,7 @@ struct PlaneGreys {
     const std::uint8_t* __restrict p = plane + static_cast<std::size_t>(y) * w;
     for (int x = 0; x < w; ++x) {
       const float v = static_cast<float>(p[x]) * kByteToUnit;
-      dst[x] = (v + v + v) / 3.0f;
+      dst[x] = grey_of({v, v, v});
     }
   }
 };
@@ -201,7 +199,7 @@ struct ImageGreys {
       const float r = static_cast<float>(p[4 * x + 1]) * kByteToUnit;
       const float g = static_cast<float>(p[4 * x + 2]) * kByteToUnit;
       const float b = static_cast<float>(p[4 * x + 3]) * kByteToUnit;
-      dst[x] = (r + g + b) / 3.0f;
+      dst[x] = grey_of({r, g, b});
     }
   }
 };
@@ -213,9 +211,12 @@ template <class F>
 GLOWSNAP_ALWAYS_INLINE void interior(const float* __restrict u, const float* __restrict c,
                                      const float* __restrict d, float* __restrict res, int xa,
                                      int xb, int kl, int kr, F f) {
+  const float* const line[3] = {u, c, d};
+  const int shift[3] = {-kl, 0, kr};
   for (int x = xa; x < xb; ++x) {
-    const float l[8] = {u[x - kl], u[x],      u[x + kr], c[x - kl],
-                        c[x + kr], d[x - kl], d[x],      d[x + kr]};
+    float l[8];
+    for (int i = 0; i < 8; ++i)
+      l[i] = line[NeighbourReach::row_of(i)][x + shift[NeighbourReach::column_of(i)]];
     res[x] = f(l);
   }
 }
@@ -245,8 +246,6 @@ GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const So
   std::memset(zero, 0, uw * sizeof(float));
   for (int r = lo; r <= hi; ++r) source.fill(r, rows + static_cast<std::size_t>(r - lo) * uw);
 
-  static constexpr int kColumn[8] = {0, 1, 2, 0, 2, 0, 1, 2};
-  static constexpr int kRow[8] = {0, 0, 0, 1, 1, 2, 2, 2};
   for (int y = y0; y < y1; ++y) {
     const float* line[3];
     for (int k = 0; k < 3; ++k) {
@@ -256,8 +255,8 @@ GLOWSNAP_ALWAYS_INLINE void neighbour_rows(const NeighbourReach& reach, const So
     auto one = [&](int x) {
       float l[8];
       for (int i = 0; i < 8; ++i) {
-        const int c = reach.col[kColumn[i]][static_cast<std::size_t>(x)];
-        l[i] = c >= 0 && c < w ? line[kRow[i]][c] : 0.0f;
+        const int c = reach.col[NeighbourReach::column_of(i)][static_cast<std::size_t>(x)];
+        l[i] = c >= 0 && c < w ? line[NeighbourReach::row_of(i)][c] : 0.0f;
       }
       res[x] = f(l);
     };
@@ -332,7 +331,7 @@ class MaskPass : public VectorPass {
   template <class F>
   FastPass mask(F value) {
     MaskPlanes& p = m_planes;
-    bands([&p, value](int y0, int y1) __attribute__((always_inline)) {
+    bands([&p, value ](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       for (int y = y0; y < y1; ++y) {
@@ -352,14 +351,6 @@ class MaskPass : public VectorPass {
   // A pass of do_blur(x, y, radius) over the mask.
   FastPass blur(float radius);
 
-  // The first passes of every mask recipe: pass 0 makes the mask with
-  // value, the passes after it (up to the recipe's last blur) blur it at
-  // radius.
-  template <class F>
-  FastPass mask_or_blur(int pass, float radius, F value) {
-    return pass == 0 ? mask(value) : blur(radius);
-  }
-
   // A pass that combines, pixel by pixel, what value(const MaskPixel&) reads
   // into the pixel buffer's pixel; the mask stays as it is.
   template <class F>
@@ -367,7 +358,7 @@ class MaskPass : public VectorPass {
     MaskPlanes& p = m_planes;
     const std::uint8_t* snapshot = p.photo();
     p.photo_overwritten();
-    bands([&p, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+    bands([&p, snapshot, value ](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       rgb_color block[mask_detail::kBlock];
@@ -383,22 +374,23 @@ class MaskPass : public VectorPass {
 
   // A combining pass whose every channel is value(mask, snapshot channel)
   // of nothing but the mask (as get_pixel reads it) and that channel of the
-  // snapshot (as hdr::get_pixel_copy reads it): 256 × 256 possible inputs,
-  // so the stored byte of each is worked out once, up front, and the pass
-  // looks them up. The bytes are those of calling value for every pixel.
-  template <class F>
-  FastPass combine_channels(F value) {
+  // snapshot (as reader, the look's snapshot reader, turns a byte into a
+  // value): 256 × 256 possible inputs, so the stored byte of each is worked
+  // out once, up front, and the pass looks them up. The bytes are those of
+  // calling value for every pixel.
+  template <class F, class Reader>
+  FastPass combine_channels(F value, Reader reader) {
     MaskPlanes& p = m_planes;
     std::uint8_t* table = p.channel_table();
     for (int m = 0; m < 256; ++m) {
       const float mv = static_cast<float>(m) * kByteToUnit;
       for (int c = 0; c < 256; ++c)
-        table[m * 256 + c] = mask_detail::to_byte(value(mv, static_cast<float>(c) / 255.0f));
+        table[m * 256 + c] = mask_detail::to_byte(value(mv, reader(static_cast<std::uint8_t>(c))));
     }
     const std::uint8_t* snapshot = p.photo();
     if (snapshot == nullptr) missing_photo();
     p.photo_overwritten();
-    bands([&p, table, snapshot](int y0, int y1) __attribute__((always_inline)) {
+    bands([&p, table, snapshot ](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       for (int y = y0; y < y1; ++y) {
@@ -447,7 +439,7 @@ class MaskPass : public VectorPass {
     const std::uint8_t* snapshot = p.photo();
     p.photo_overwritten();
     const NeighbourReach& reach = p.reach(radius);
-    bands([&p, &reach, snapshot, value](int y0, int y1) __attribute__((always_inline)) {
+    bands([&p, &reach, snapshot, value ](int y0, int y1) __attribute__((always_inline)) {
       const int w = p.width();
       const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
       rgb_color block[mask_detail::kBlock];

@@ -73,4 +73,19 @@ __attribute__((always_inline)) inline rgb_color get_pixel(int x, int y) {
           static_cast<float>((word >> blue) & 0xffu) * kByteToUnit};
 }
 
+// Pixel (x, y) of the snapshot buffer, each of bytes 1 to 3 turned into a
+// value by reader (a function of one byte to a float), black outside the
+// image. The engine keeps the snapshot; how its bytes read is the filter's
+// own business, so the filter hands its reader in.
+template <class Reader>
+__attribute__((always_inline)) inline rgb_color get_snapshot_pixel(int x, int y,
+                                                                   const Reader& reader) {
+  if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
+    const std::uint8_t* p =
+        gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
+    return {reader(p[1]), reader(p[2]), reader(p[3])};
+  }
+  return {0.0f, 0.0f, 0.0f};
+}
+
 }  // namespace glowsnap

@@ -15,11 +15,32 @@
 
 namespace glowsnap {
 
-// Mean of the three channels of pixel (x, y); 0 outside the image.
-inline float get_pixel_bw(int x, int y) {
-  const rgb_color c = get_pixel(x, y);
+// The eight neighbours of a pixel, in the order the blur sums them and the
+// edge detector weighs them, y growing downwards; the centre is not among
+// them. Every operation and every fast plan that visits neighbours reads
+// this one table.
+struct Neighbour {
+  float dx;
+  float dy;
+};
+inline constexpr Neighbour kNeighbours[8] = {{-1.0f, -1.0f}, {0.0f, -1.0f}, {1.0f, -1.0f},
+                                             {-1.0f, 0.0f},  {1.0f, 0.0f},  {-1.0f, 1.0f},
+                                             {0.0f, 1.0f},   {1.0f, 1.0f}};
+
+// The coordinate an offset d (−1, 0 or 1) reaches from c at a distance:
+// computed in single precision and truncated toward zero, so a fractional
+// distance reaches further on the left/top than on the right/bottom.
+__attribute__((always_inline)) inline int neighbour_coordinate(float distance, float d, int c) {
+  return static_cast<int>(distance * d + static_cast<float>(c));
+}
+
+// The mean of a colour's three channels, summed in r, g, b order.
+__attribute__((always_inline)) inline float grey_of(rgb_color c) {
   return (c.r + c.g + c.b) / 3.0f;
 }
+
+// Mean of the three channels of pixel (x, y); 0 outside the image.
+inline float get_pixel_bw(int x, int y) { return grey_of(get_pixel(x, y)); }
 
 // The mean of the eight neighbour values of a blur, summed in table order.
 inline float blur_mean(const float (&l)[8]) {
@@ -40,19 +61,14 @@ inline float blur_mean(const float (&l)[8]) {
 // reaches further on the left/top than on the right/bottom, and neighbours
 // outside the image count as black (the blur darkens the borders).
 inline rgb_color do_blur(int x, int y, float radius) {
-  static constexpr float dx[8] = {-1.0f, 0.0f, 1.0f, -1.0f, 1.0f, -1.0f, 0.0f, 1.0f};
-  static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
   // The eight reads are written out rather than looped over, so that a row
   // of blurs is a loop without control flow that the compiler can vectorise
   // across pixels; each channel is summed in the table's order, as
   // blur_mean sums one.
   rgb_color sum = {0.0f, 0.0f, 0.0f};
-  const float fx = static_cast<float>(x);
-  const float fy = static_cast<float>(y);
   auto add = [&](int i) __attribute__((always_inline)) {
-    const int px = static_cast<int>(radius * dx[i] + fx);
-    const int py = static_cast<int>(radius * dy[i] + fy);
-    const rgb_color c = get_pixel(px, py);
+    const rgb_color c = get_pixel(neighbour_coordinate(radius, kNeighbours[i].dx, x),
+                                  neighbour_coordinate(radius, kNeighbours[i].dy, y));
     sum.r += c.r;
     sum.g += c.g;
     sum.b += c.b;
@@ -89,24 +105,22 @@ inline float edge_magnitude(const float (&l)[8]) {
 // randomize every neighbour's offset is scaled by its own jitter factors
 // drawn from rmin..rmax (x factor first, then y).
 inline float do_edge_detection(int x, int y, float radius, bool randomize, float rmin, float rmax) {
-  static constexpr float dx[8] = {-1.0f, 0.0f, 1.0f, -1.0f, 1.0f, -1.0f, 0.0f, 1.0f};
-  static constexpr float dy[8] = {-1.0f, -1.0f, -1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
   float l[8];
-  const float fx = static_cast<float>(x);
-  const float fy = static_cast<float>(y);
   if (randomize) {
+    const float fx = static_cast<float>(x);
+    const float fy = static_cast<float>(y);
     for (int i = 0; i < 8; ++i) {
       const float jx = random_rangef(rmin, rmax);
       const float jy = random_rangef(rmin, rmax);
-      const int px = static_cast<int>(radius * dx[i] * jx + fx);
-      const int py = static_cast<int>(radius * dy[i] * jy + fy);
+      const int px = static_cast<int>(radius * kNeighbours[i].dx * jx + fx);
+      const int py = static_cast<int>(radius * kNeighbours[i].dy * jy + fy);
       l[i] = get_pixel_bw(px, py);
     }
   } else {
     // Written out, as in do_blur, so that a row of them can be vectorised.
     auto read = [&](int i) __attribute__((always_inline)) {
-      l[i] = get_pixel_bw(static_cast<int>(radius * dx[i] + fx),
-                          static_cast<int>(radius * dy[i] + fy));
+      l[i] = get_pixel_bw(neighbour_coordinate(radius, kNeighbours[i].dx, x),
+                          neighbour_coordinate(radius, kNeighbours[i].dy, y));
     };
     read(0);
     read(1);

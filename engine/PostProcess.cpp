@@ -50,6 +50,9 @@ void fitSize(int w0, int h0, int maxRes, int& w, int& h) {
 // Pixel buffers of a run: large ones aligned to and advised for huge pages,
 // which spares the thousands of page faults a first touch of 4 KiB pages
 // costs. Uninitialised; released with std::free.
+std::uint8_t* allocatePixels(std::size_t bytes);
+std::atomic<PostProcess::BufferAllocator> g_allocate_buffer{allocatePixels};
+
 std::uint8_t* allocatePixels(std::size_t bytes) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
   if (bytes >= 2 * kHugePage) {
@@ -108,15 +111,6 @@ PostProcess* PostProcess::init(void* owner) {
   m_owner = owner;
   m_max_res.store(800);
   return this;
-}
-
-void PostProcess::allocate_snapshot() {
-  gp_data_copy =
-      allocatePixels(static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height) * 4);
-  if (gp_data_copy == nullptr) {
-    std::fputs("Snapshot buffer not allocated!\n", stderr);
-    std::abort();
-  }
 }
 
 PostProcess::VectorLevel PostProcess::vector_level() {
@@ -284,22 +278,168 @@ void PostProcess::skip_copy_back(int pass) {
   run_bands(pass_base(pass) + static_cast<std::int64_t>(m_width) * m_height, [](int, int) {});
 }
 
+// The running-filter slot: held from the start of a run to its end, and
+// given back on every way out of process(), early returns and exceptions
+// included, so that nothing can leave the engine locked. The buffer's
+// globals are cleared with it: they describe the running run only.
+class PostProcess::RunningSlot {
+ public:
+  explicit RunningSlot(const PostProcess& filter) {
+    const PostProcess* none = nullptr;
+    m_held = g_running_filter.compare_exchange_strong(none, &filter);
+    m_holder = none;
+  }
+  ~RunningSlot() { release(); }
+  RunningSlot(const RunningSlot&) = delete;
+  RunningSlot& operator=(const RunningSlot&) = delete;
+
+  bool held() const { return m_held; }
+  // The filter whose run holds the slot when this one was refused.
+  const PostProcess* holder() const { return m_holder; }
+  void release() {
+    if (!m_held) return;
+    gp_data = nullptr;
+    gp_data_copy = nullptr;
+    m_held = false;
+    g_running_filter.store(nullptr);
+  }
+
+ private:
+  bool m_held = false;
+  const PostProcess* m_holder = nullptr;
+};
+
+// The buffers a run obtains besides its working bitmap: the output buffer
+// every pass writes into, and the snapshot's memory, which copy_data_x
+// brings into use. One policy for both: they are obtained before the run
+// posts anything, and when one cannot be had the run fails, saying which.
+class PostProcess::RunBuffers {
+ public:
+  explicit RunBuffers(PostProcess& filter) : m_filter(filter) {}
+  ~RunBuffers() {
+    m_filter.m_snapshot = nullptr;
+    std::free(m_snapshot);
+    std::free(m_output);
+  }
+  RunBuffers(const RunBuffers&) = delete;
+  RunBuffers& operator=(const RunBuffers&) = delete;
+
+  bool obtain(std::size_t bytes) {
+    const BufferAllocator allocate = g_allocate_buffer.load();
+    m_output = allocate(bytes);
+    if (m_output == nullptr) {
+      std::fputs("Output buffer not allocated!\n", stderr);
+      return false;
+    }
+    m_snapshot = allocate(bytes);
+    if (m_snapshot == nullptr) {
+      std::fputs("Snapshot buffer not allocated!\n", stderr);
+      return false;
+    }
+    m_filter.m_snapshot = m_snapshot;
+    return true;
+  }
+  std::uint8_t* output() const { return m_output; }
+
+ private:
+  PostProcess& m_filter;
+  std::uint8_t* m_output = nullptr;
+  std::uint8_t* m_snapshot = nullptr;
+};
+
+void PostProcess::set_buffer_allocator(BufferAllocator allocate) {
+  g_allocate_buffer.store(allocate != nullptr ? allocate : allocatePixels);
+}
+
 bool PostProcess::fail_run() {
   m_last_run_failed.store(true);
-  g_running_filter.store(nullptr);
   return false;
+}
+
+void PostProcess::use_pixel_buffer(std::uint8_t* pixels, int w, int h) {
+  m_width = w;
+  m_height = h;
+  gp_data = pixels;
+  g_width = w;
+  g_height = h;
+  g_bpp = 32;
+  g_bypr = w * 4;
+  g_bpc = 8;
+}
+
+void PostProcess::start_progress(int passes) {
+  m_total_steps = static_cast<float>(2 * static_cast<std::int64_t>(m_width) * m_height * passes);
+  m_precent.store(0);
+  m_prev_precent = -1;
+  post(kProgressChangedNotification, formatPercent(0.0f));
+}
+
+void PostProcess::walk_pass_plainly(int pass, std::uint8_t* spare) {
+  process_pass_plain(pass, spare);
+  copy_back(pass, spare);
+}
+
+void PostProcess::walk_passes(Traversal traversal, std::uint8_t* spare) {
+  int plain = 0;
+  for (int pass = 0; pass < get_num_passes(); ++pass) {
+    before_pass(pass);
+    if (traversal == Traversal::Plain) {
+      walk_pass_plainly(pass, spare);
+      ++plain;
+    } else {
+      switch (process_pass_fast(pass, spare)) {
+        case FastPass::InOutput:
+          std::swap(gp_data, spare);
+          skip_copy_back(pass);
+          break;
+        case FastPass::InPlace:
+          skip_copy_back(pass);
+          break;
+        case FastPass::Unhandled:
+          if (!m_warned_plain) {
+            m_warned_plain = true;
+            std::fprintf(stderr,
+                         "PostProcess: \"%s\" has no fast traversal; its passes are walked "
+                         "plainly\n",
+                         get_name().c_str());
+          }
+          walk_pass_plainly(pass, spare);
+          ++plain;
+          break;
+      }
+    }
+    after_pass(pass);
+  }
+  m_plain_passes.store(plain);
+}
+
+void PostProcess::finish_in_bitmap(std::uint8_t* bitmap_pixels) {
+  if (gp_data == bitmap_pixels) return;
+  const int h = m_height;
+  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 4;
+  const std::uint8_t* from = gp_data;
+  std::atomic<int> next{0};
+  ThreadPool::shared().run([&](int) {
+    constexpr int kRows = 64;
+    for (int y0; (y0 = next.fetch_add(kRows)) < h;) {
+      const int y1 = std::min(h, y0 + kRows);
+      std::memcpy(bitmap_pixels + y0 * rowBytes, from + y0 * rowBytes,
+                  static_cast<std::size_t>(y1 - y0) * rowBytes);
+    }
+  });
+  gp_data = bitmap_pixels;
 }
 
 bool PostProcess::process(const void* /*arg*/) {
   // The pixel buffer is process-wide: a second run would overwrite the first
   // one's pixels under it, so it is refused and the first goes on untouched.
-  const PostProcess* holder = nullptr;
-  if (!g_running_filter.compare_exchange_strong(holder, this)) {
+  RunningSlot slot(*this);
+  if (!slot.held()) {
     std::fprintf(stderr,
                  "PostProcess: a filter run is already in progress; \"%s\" was not started\n",
                  get_name().c_str());
     // When this very filter is the one running, its own run's outcome stands.
-    if (holder != this) m_last_run_failed.store(true);
+    if (slot.holder() != this) m_last_run_failed.store(true);
     return false;
   }
   m_last_run_failed.store(false);
@@ -311,7 +451,6 @@ bool PostProcess::process(const void* /*arg*/) {
     std::fprintf(stderr, "PostProcess: no image prepared for \"%s\"\n", get_name().c_str());
     return fail_run();
   }
-
   int w = 0;
   int h = 0;
   fitSize(image->width(), image->height(), m_max_res.load(), w, h);
@@ -319,71 +458,24 @@ bool PostProcess::process(const void* /*arg*/) {
   if (!bitmap) return fail_run();
   bitmap->drawImage(Rect(0, 0, static_cast<float>(w), static_cast<float>(h)), *image);
 
-  m_width = w;
-  m_height = h;
-  gp_data = bitmap->data();
-  g_width = w;
-  g_height = h;
-  g_bpp = 32;
-  g_bypr = w * 4;
-  g_bpc = 8;
+  {
+    // A pass writes into the output buffer while reading gp_data. The plain
+    // traversal copies it back into the bitmap after every pass; the fast
+    // one swaps the two, and copies into the bitmap once at the end if need
+    // be. The buffers are freed at the end of this block.
+    RunBuffers buffers(*this);
+    if (!buffers.obtain(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4))
+      return fail_run();
+    use_pixel_buffer(bitmap->data(), w, h);
+    start_progress(get_num_passes());
 
-  const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4;
-  // The pass writes into spare while reading gp_data. The plain traversal
-  // copies spare back into the bitmap after every pass; the fast one swaps
-  // the two, and copies into the bitmap once at the end if need be.
-  std::uint8_t* const bitmapData = bitmap->data();
-  std::uint8_t* const out = allocatePixels(bytes);
-  std::uint8_t* spare = out;
-  if (out == nullptr) {
-    std::fputs("Output buffer not allocated!\n", stderr);
-    gp_data = nullptr;
-    return fail_run();
-  }
-
-  const int passes = get_num_passes();
-  m_total_steps = static_cast<float>(2 * static_cast<std::int64_t>(w) * h * passes);
-  m_precent.store(0);
-  m_prev_precent = -1;
-  post(kProgressChangedNotification, formatPercent(0.0f));
-
-  // Read once: a fast pass may leave its output where only the following
-  // fast passes look for it, so a run never changes traversal halfway.
-  const Traversal traversal = m_traversal.load();
-  prepare_for_process();
-  for (int pass = 0; pass < get_num_passes(); ++pass) {
-    before_pass(pass);
-    const FastPass fast =
-        traversal == Traversal::Fast ? process_pass_fast(pass, spare) : FastPass::Unhandled;
-    switch (fast) {
-      case FastPass::InOutput:
-        std::swap(gp_data, spare);
-        skip_copy_back(pass);
-        break;
-      case FastPass::InPlace:
-        skip_copy_back(pass);
-        break;
-      case FastPass::Unhandled:
-        process_pass_plain(pass, spare);
-        copy_back(pass, spare);
-        break;
-    }
-    after_pass(pass);
-  }
-  process_ended();
-  if (gp_data != bitmapData) {
-    const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
-    const std::uint8_t* from = gp_data;
-    std::atomic<int> next{0};
-    ThreadPool::shared().run([&](int) {
-      constexpr int kRows = 64;
-      for (int y0; (y0 = next.fetch_add(kRows)) < h;) {
-        const int y1 = std::min(h, y0 + kRows);
-        std::memcpy(bitmapData + y0 * rowBytes, from + y0 * rowBytes,
-                    static_cast<std::size_t>(y1 - y0) * rowBytes);
-      }
-    });
-    gp_data = bitmapData;
+    // Read once: a fast pass may leave its output where only the following
+    // fast passes look for it, so a run never changes traversal halfway.
+    const Traversal traversal = m_traversal.load();
+    prepare_for_process();
+    walk_passes(traversal, buffers.output());
+    process_ended();
+    finish_in_bitmap(bitmap->data());
   }
 
   // The bitmap is dropped right after: the result takes over its pixels.
@@ -392,19 +484,12 @@ bool PostProcess::process(const void* /*arg*/) {
     std::lock_guard<std::mutex> lock(m_result_mutex);
     m_result = std::move(result);
   }
-
-  std::free(out);
-  if (gp_data_copy != nullptr) {
-    std::free(gp_data_copy);
-    gp_data_copy = nullptr;
-  }
   bitmap.reset();
-  gp_data = nullptr;
+  m_img.reset();
 
   // The buffers are gone, so another run may start from here on, even from
   // an observer of "searchEnd" while this worker still waits for it.
-  m_img.reset();
-  g_running_filter.store(nullptr);
+  slot.release();
   post(kSearchEndNotification, std::any());
   return true;
 }

@@ -16,7 +16,9 @@
 //                                  nor carry anything from one pixel to the next.
 //                                  Filters get it from PostProcessFilter<Derived>,
 //                                  which forwards to an inline compute_pixel() so
-//                                  that a traversal can instantiate it directly.
+//                                  that a traversal can instantiate it directly;
+//                                  a mask look gets compute_pixel (and its pass
+//                                  count) from its recipe (MaskRecipe.h).
 //   Defaulted  get_num_passes()    1; asked again before every pass.
 //   Optional   prepare_for_process()  once per run, after the buffer is filled,
 //                                  before pass 0 (build tables, set settings).
@@ -38,9 +40,10 @@
 // Only one run of any filter may use the pixel buffer at a time: a process()
 // called while another run is in progress writes a message on stderr, posts
 // nothing, returns false and leaves the running one alone. A run that cannot
-// create its working bitmap (or has no image) also posts nothing and returns
-// false; last_run_failed() then says so, for callers that only watch the
-// notifications.
+// create its working bitmap or obtain its buffers (or has no image) writes
+// why on stderr, posts nothing and returns false; last_run_failed() then says
+// so, for callers that only watch the notifications. However process() is
+// left, the pixel buffer is free again afterwards.
 #pragma once
 
 #include <any>
@@ -116,11 +119,16 @@ class PostProcess {
   PostProcess* init(void* owner);
   void* owner() const { return m_owner; }
 
-  // Saves pixel (x, y) of the working buffer into the snapshot buffer,
-  // allocating the snapshot on first use within a run. x, y inside the image.
-  // Inline because the HDR filters call it for every pixel of two passes.
+  // Saves pixel (x, y) of the working buffer into the snapshot buffer, which
+  // the first save of a run brings into use (gp_data_copy is null until
+  // then; its memory was obtained when the run started). x, y inside the
+  // image. Outside a run there is no snapshot and nothing is saved. Inline
+  // because a filter may call it for every pixel of a pass.
   void copy_data_x(int x, int y) {
-    if (gp_data_copy == nullptr) allocate_snapshot();
+    if (gp_data_copy == nullptr) {
+      if (m_snapshot == nullptr) return;
+      gp_data_copy = m_snapshot;
+    }
     const std::size_t offset = (static_cast<std::size_t>(y) * static_cast<std::size_t>(g_width) +
                                 static_cast<std::size_t>(x)) *
                                4;
@@ -136,6 +144,19 @@ class PostProcess {
   bool last_run_failed() const { return m_last_run_failed.load(); }
   // True while any filter's run holds the pixel buffer.
   static bool is_run_in_progress();
+  // How many passes of the last run were walked plainly: all of them with
+  // Traversal::Plain, none with Traversal::Fast for a filter written for it
+  // (PostProcessFilter). A fast run that has to walk a pass plainly says so
+  // on stderr, once per filter object.
+  int passes_walked_plainly() const { return m_plain_passes.load(); }
+
+  // Where a run's output and snapshot buffers come from: uninitialised
+  // memory that std::free releases, or null when there is none. Both are
+  // obtained before the run posts anything; when either cannot be had the
+  // run fails as a whole (a message on stderr, nothing posted, false). Tests
+  // install their own to reach that path; null restores the default.
+  using BufferAllocator = std::uint8_t* (*)(std::size_t bytes);
+  static void set_buffer_allocator(BufferAllocator allocate);
 
   // Takes effect from the next run on.
   void set_traversal(Traversal traversal) { m_traversal.store(traversal); }
@@ -173,10 +194,10 @@ class PostProcess {
   static VectorLevel vector_level();
   static bool has_avx2() { return vector_level() >= VectorLevel::Avx2; }
 
-  // Allocates the snapshot buffer if no pixel has been saved yet, so that
-  // several threads can save pixels at once.
+  // Brings the snapshot buffer into use if no pixel has been saved yet, so
+  // that several threads can save pixels at once.
   void ensure_snapshot() {
-    if (gp_data_copy == nullptr) allocate_snapshot();
+    if (gp_data_copy == nullptr) gp_data_copy = m_snapshot;
   }
 
   // One progress step for the given count of the run's 2·W·H·passes steps.
@@ -252,6 +273,23 @@ class PostProcess {
  private:
   friend class VectorPass;
 
+  class RunningSlot;
+  class RunBuffers;
+
+  // The steps of process(), in order.
+  // Sets the globals to the working bitmap's pixels and this run's size.
+  void use_pixel_buffer(std::uint8_t* pixels, int w, int h);
+  // The first notification, with the progress of the run reset.
+  void start_progress(int passes);
+  // Every pass, from before_pass to after_pass, in the traversal read once
+  // at the start; spare is the buffer a pass writes into.
+  void walk_passes(Traversal traversal, std::uint8_t* spare);
+  // One pass walked plainly: the processing phase, then the copy-back.
+  void walk_pass_plainly(int pass, std::uint8_t* spare);
+  // Brings the last pass's output into the working bitmap if a fast pass
+  // left it in the spare buffer.
+  void finish_in_bitmap(std::uint8_t* bitmap_pixels);
+
   void process_pass_plain(int pass, std::uint8_t* out);
   void copy_back(int pass, const std::uint8_t* out);
   // The copy-back phase of a fast pass, whose output is already where the
@@ -262,8 +300,6 @@ class PostProcess {
   // The percent of a progress step, exactly as the plain walk computes it.
   float percent_of(std::int64_t count) const;
   void report_percent(float percent);
-  // Allocates gp_data_copy (uninitialised, m_width·m_height·4 bytes).
-  void allocate_snapshot();
 
   void* m_owner = nullptr;
   ImageRef m_img;
@@ -275,6 +311,10 @@ class PostProcess {
   std::atomic<int> m_max_res{800};
   std::atomic<bool> m_last_run_failed{false};
   std::atomic<Traversal> m_traversal{Traversal::Fast};
+  std::atomic<int> m_plain_passes{0};
+  bool m_warned_plain = false;
+  // The snapshot's memory during a run (gp_data_copy once a pixel is saved).
+  std::uint8_t* m_snapshot = nullptr;
 };
 
 }  // namespace glowsnap

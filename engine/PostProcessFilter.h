@@ -19,14 +19,16 @@
 // every pixel's arithmetic is the recipe's own, compiled with the project's
 // floating-point settings, and pixels are independent of one another.
 //
-// A recipe built around a grey mask may also define
+// A look built around a grey mask states its recipe and derives from
+// MaskRecipeFilter (MaskRecipe.h), which supplies compute_pixel and a
 //     FastPass mask_pass(int pass, MaskPass& run);
-// and then every pass of its fast runs goes there instead (MaskPlanes.h); a
-// filter of window means likewise with window_pass (WindowPass.h).
+// every pass of its fast runs then goes there instead (MaskPlanes.h). A
+// filter of window means likewise defines window_pass (WindowPass.h).
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/MaskPlanes.h"
 #include "engine/PostProcess.h"
@@ -136,5 +138,11 @@ class PostProcessFilter : public PostProcess {
   }
 #endif
 };
+
+// A filter written for the fast traversal: every pass of a fast run is
+// PostProcessFilter's (a walk of bands, a mask recipe's plan or a window
+// plan), never the plain walk. The catalogue admits no other.
+template <class Filter>
+concept WrittenForFastTraversal = std::is_base_of_v<PostProcessFilter<Filter>, Filter>;
 
 }  // namespace glowsnap

@@ -1,5 +1,7 @@
 #include "filters/FilterCatalogue.h"
 
+#include "engine/PostProcessFilter.h"
+
 #include "filters/PP_Denoise.h"
 #include "filters/PP_FlashLow.h"
 #include "filters/PP_HDR.h"
@@ -18,6 +20,9 @@ namespace {
 
 template <typename Filter>
 std::unique_ptr<PostProcess> make(void* owner) {
+  static_assert(WrittenForFastTraversal<Filter>,
+                "a catalogue filter derives from PostProcessFilter (or MaskRecipeFilter), so that "
+                "no pass of a fast run is walked plainly");
   auto filter = std::make_unique<Filter>();
   filter->init(owner);
   return filter;

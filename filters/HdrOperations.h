@@ -7,35 +7,26 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/MaskRecipe.h"
 #include "engine/PixelBuffer.h"
+#include "engine/PixelOperations.h"
 
 namespace glowsnap::hdr {
 
-// Pixel (x, y) of the snapshot buffer, each byte divided by 255 (a division,
-// unlike get_pixel's multiplication by the single-precision 1/255, so the two
-// can differ in the last bit); black outside the image.
-__attribute__((always_inline)) inline rgb_color get_pixel_copy(int x, int y) {
-  if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
-    const std::uint8_t* p =
-        gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
-    return {static_cast<float>(p[1]) / 255.0f, static_cast<float>(p[2]) / 255.0f,
-            static_cast<float>(p[3]) / 255.0f};
-  }
-  return {0.0f, 0.0f, 0.0f};
-}
+// The family's snapshot reader (get_pixel_copy), one byte at a time: the
+// byte divided by 255, unlike get_pixel's multiplication by the
+// single-precision 1/255, so the two can differ in the last bit. Four of
+// the six looks divide in double and narrow; for every byte that gives this
+// same float, so one reader serves them all.
+inline constexpr auto snapshot_channel = [](std::uint8_t byte) {
+  return static_cast<float>(byte) / 255.0f;
+};
 
-// The snapshot read the way Bloom, HDR Night mode, Art Contour HDR and Soft
-// Edges HDR do it within their recipes: the byte divided by 255.0 in double
-// and narrowed. For every byte value this gives the same float as
-// get_pixel_copy; the two stay separate because they are written apart.
-__attribute__((always_inline)) inline rgb_color read_snapshot_inline(int x, int y) {
-  if (x >= 0 && y >= 0 && x < g_width && y < g_height) {
-    const std::uint8_t* p =
-        gp_data_copy + (static_cast<std::int64_t>(y) * g_width + x) * (g_bpp / 8);
-    return {static_cast<float>(p[1] / 255.0), static_cast<float>(p[2] / 255.0),
-            static_cast<float>(p[3] / 255.0)};
-  }
-  return {0.0f, 0.0f, 0.0f};
+// A look of the family: its steps (MaskRecipe.h) read the snapshot with the
+// family's reader.
+template <class... Steps>
+constexpr auto look(Steps... steps) {
+  return mask_recipe(snapshot_channel, steps...);
 }
 
 // Per channel (c − 0.5)·k + 0.5: k > 1 raises the contrast, k < 1 flattens.
@@ -44,6 +35,20 @@ inline rgb_color filter_contrast(float r, float g, float b, float k) {
   return {contrast_channel(r, k), contrast_channel(g, k), contrast_channel(b, k)};
 }
 inline rgb_color filter_contrast(rgb_color c, float k) { return filter_contrast(c.r, c.g, c.b, k); }
+
+// The masks the looks make of the photo in pass 0: the mean of its
+// channels; its inverse; the inverse of its luminance, weighted in double;
+// the inverse of the mean of the photo brightened and given a hard contrast.
+inline constexpr auto mean = [](rgb_color p) { return grey_of(p); };
+inline constexpr auto inverted_mean = [](rgb_color p) { return 1.0f - grey_of(p); };
+inline constexpr auto inverted_luminance = [](rgb_color p) {
+  return 1.0f -
+         static_cast<float>(static_cast<double>(p.r) * 0.299 + static_cast<double>(p.g) * 0.587 +
+                            static_cast<double>(p.b) * 0.114);
+};
+inline constexpr auto inverted_hard_mean = [](rgb_color p) {
+  return 1.0f - grey_of(filter_contrast(p.r + p.r, p.g + p.g, p.b + p.b, 3.0f));
+};
 
 // From a towards b by t, per channel.
 inline rgb_color blend(rgb_color a, rgb_color b, float t) {

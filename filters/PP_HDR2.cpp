@@ -4,6 +4,4 @@ namespace glowsnap {
 
 std::string PP_HDR2::get_name() const { return "Bloom"; }
 
-int PP_HDR2::get_num_passes() const { return 6; }
-
 }  // namespace glowsnap

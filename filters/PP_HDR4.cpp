@@ -4,6 +4,4 @@ namespace glowsnap {
 
 std::string PP_HDR4::get_name() const { return "HDR Classic"; }
 
-int PP_HDR4::get_num_passes() const { return 4; }
-
 }  // namespace glowsnap

@@ -4,6 +4,4 @@ namespace glowsnap {
 
 std::string PP_HDR5::get_name() const { return "Art Contour HDR"; }
 
-int PP_HDR5::get_num_passes() const { return 6; }
-
 }  // namespace glowsnap

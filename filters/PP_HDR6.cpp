@@ -4,6 +4,4 @@ namespace glowsnap {
 
 std::string PP_HDR6::get_name() const { return "Soft Edges HDR"; }
 
-int PP_HDR6::get_num_passes() const { return 6; }
-
 }  // namespace glowsnap

@@ -194,4 +194,52 @@ int GzipCodec::uncompressZippedDataFromSource(std::FILE* source, std::FILE* dest
   return 0;
 }
 
+bool GzipCodec::decodesBeyond(const Bytes& data, std::uint64_t maxLength) {
+  GzipInflater inflater;
+  std::uint64_t total = 0;
+  int status = inflater.feed(data.data(), data.size(), [&](const std::uint8_t*, std::size_t n) {
+    total += n;
+    return total <= maxLength;
+  });
+  return status == 1 || total > maxLength;
+}
+
+struct GzipInflater::State {
+  z_stream stream{};
+  bool ready = false;
+};
+
+GzipInflater::GzipInflater() : state_(std::make_unique<State>()) {
+  state_->ready = initInflate(state_->stream) == Z_OK;
+}
+
+GzipInflater::~GzipInflater() {
+  if (state_->ready) inflateEnd(&state_->stream);
+}
+
+int GzipInflater::feed(const std::uint8_t* bytes, std::size_t count, const Sink& sink) {
+  if (!state_->ready) return Z_MEM_ERROR;
+  if (finished_) return 0;
+  z_stream& s = state_->stream;
+  unsigned char out[kChunk * 4];
+  s.next_in = const_cast<Bytef*>(bytes);
+  s.avail_in = static_cast<uInt>(count);
+  // Until the input is used up and zlib has nothing more to give for it.
+  do {
+    s.next_out = out;
+    s.avail_out = sizeof out;
+    int status = inflate(&s, Z_NO_FLUSH);
+    if (status == Z_NEED_DICT) return Z_DATA_ERROR;
+    if (status == Z_DATA_ERROR || status == Z_MEM_ERROR) return status;
+    check(status != Z_STREAM_ERROR);
+    const std::size_t produced = sizeof out - s.avail_out;
+    if (produced > 0 && !sink(out, produced)) return 1;
+    if (status == Z_STREAM_END) {
+      finished_ = true;
+      break;
+    }
+  } while (s.avail_out == 0 || s.avail_in > 0);
+  return 0;
+}
+
 }  // namespace glowsnap

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,6 +25,9 @@ class GzipCodec {
   // corrupt or truncated stream, or one that would decode to more than
   // maxLength bytes (a "zip bomb" must not exhaust memory).
   static std::optional<Bytes> uncompressZippedData(const Bytes& data, std::uint64_t maxLength);
+  // Whether data decodes (whole) to more than maxLength bytes, as opposed to
+  // being corrupt; decodes without keeping anything.
+  static bool decodesBeyond(const Bytes& data, std::uint64_t maxLength);
 
   // File to file: the destination is created (replaced) first. The answer
   // is 0 on success, -1 for an input/output error, -3 for corrupt data, -4
@@ -32,6 +37,30 @@ class GzipCodec {
                                           const std::string& destination);
   static int compressDataFromSource(std::FILE* source, std::FILE* destination);
   static int uncompressZippedDataFromSource(std::FILE* source, std::FILE* destination);
+};
+
+// Decodes a gzip (or zlib) stream that arrives in pieces, handing the
+// decoded bytes on as they come, in constant memory.
+class GzipInflater {
+ public:
+  // Receives decoded bytes; answers false to stop.
+  using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+  GzipInflater();
+  ~GzipInflater();
+  GzipInflater(const GzipInflater&) = delete;
+  GzipInflater& operator=(const GzipInflater&) = delete;
+
+  // 0 when the bytes were decoded and handed on; zlib's error code for
+  // corrupt data (-3) or missing memory (-4); 1 when the sink stopped.
+  // Bytes after the end of the stream are ignored.
+  int feed(const std::uint8_t* bytes, std::size_t count, const Sink& sink);
+  // Whether the stream has reached its end.
+  bool finished() const { return finished_; }
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  bool finished_ = false;
 };
 
 }  // namespace glowsnap

@@ -170,6 +170,16 @@ void HTTPRequest::addRequestHeader(const std::string& name, const std::string& v
   (*requestHeaders_)[name] = value;
 }
 
+std::shared_ptr<HTTPRequestQueue> HTTPRequest::queue() const {
+  std::lock_guard lock(queueMutex_);
+  return queue_.lock();
+}
+
+void HTTPRequest::setQueue(std::weak_ptr<HTTPRequestQueue> q) {
+  std::lock_guard lock(queueMutex_);
+  queue_ = std::move(q);
+}
+
 // --- results -----------------------------------------------------------------
 
 std::shared_ptr<const Error> HTTPRequest::error() const {
@@ -233,13 +243,13 @@ void HTTPRequest::failWithError(std::shared_ptr<const Error> theError) {
   if (main) {
     main->setError(theError);
     deliverToMainThread([main](HTTPRequest& r) {
-      if (r.queue_ && r.queue_->respondsToSelector("requestDidFail:"))
-        r.queue_->requestDidFail(*main);
+      if (auto q = r.queue(); q && q->respondsToSelector("requestDidFail:"))
+        q->requestDidFail(*main);
     });
     return;
   }
   deliverToMainThread([](HTTPRequest& r) {
-    if (r.queue_ && r.queue_->respondsToSelector("requestDidFail:")) r.queue_->requestDidFail(r);
+    if (auto q = r.queue(); q && q->respondsToSelector("requestDidFail:")) q->requestDidFail(r);
     if (r.didFailSelector_ && r.delegate_ && r.delegate_->respondsToSelector(*r.didFailSelector_))
       r.delegate_->performSelector(*r.didFailSelector_, r);
   });
@@ -248,8 +258,8 @@ void HTTPRequest::failWithError(std::shared_ptr<const Error> theError) {
 void HTTPRequest::requestFinished() {
   if (error() || mainRequest_) return;
   deliverToMainThread([](HTTPRequest& r) {
-    if (r.queue_ && r.queue_->respondsToSelector("requestDidFinish:"))
-      r.queue_->requestDidFinish(r);
+    if (auto q = r.queue(); q && q->respondsToSelector("requestDidFinish:"))
+      q->requestDidFinish(r);
     if (r.didFinishSelector_ && r.delegate_ &&
         r.delegate_->respondsToSelector(*r.didFinishSelector_))
       r.delegate_->performSelector(*r.didFinishSelector_, r);
@@ -263,6 +273,8 @@ void HTTPRequest::cancel() {
   if (complete() || isCancelled()) return;
   failWithError(RequestCancelledError());
   Operation::cancel();
+  // A loop waiting for the next second of bandwidth stops waiting.
+  wakeBandwidthWaiters();
   {
     std::lock_guard lock(ownerMutex_);
     if (ownerLoop_ && !onOwnerThread()) {
@@ -291,6 +303,10 @@ void HTTPRequest::main() {
     return;
   }
   if (!haveBuiltPostBody_) buildPostBody();
+  if (!error()) {
+    // A directory as the output fails here, before anything is sent.
+    if (auto e = checkDownloadOutputs()) failWithError(e);
+  }
   if (error()) {
     transition(TransferState::kComplete);
     removeBodyFilesQuietly();

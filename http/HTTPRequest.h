@@ -40,11 +40,15 @@
 
 #include <condition_variable>
 
+#include "http/BandwidthMeter.h"
 #include "http/HTTPRequestDelegate.h"
 #include "http/Operation.h"
+#include "http/RequestBody.h"
 #include "http/SessionCredentials.h"
 #include "http/TextEncoding.h"
+#include "platform/foundation/AtomicFile.h"
 #include "platform/foundation/Error.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/net/Bytes.h"
@@ -59,6 +63,8 @@
 #include "platform/net/URL.h"
 
 namespace glowsnap {
+
+class GzipInflater;
 
 class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRequest> {
  public:
@@ -97,11 +103,22 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // here but refused when the message is built (the request then fails with
   // code 5 instead of sending a split header).
   void addRequestHeader(const std::string& name, const std::string& value);
-  // Appends to the body (in memory, or to the body file when
-  // shouldStreamPostDataFromDisk is set).
+  // Appends to the body. In memory by default; when
+  // shouldStreamPostDataFromDisk is set the body is made of pieces sent in
+  // order (postBodyPieces): bytes, and files read from the files themselves
+  // while the body is sent, after a caller's own body file
+  // (postBodyFilePath) when there is one. No file given here is ever
+  // written to, and no copy of one is made.
   void appendPostData(const Bytes& data);
-  // Appends a file's contents, 262144 bytes at a time.
+  // Appends a file's contents: a piece of the body on disk, or a copy into
+  // the body in memory (262144 bytes at a time). A file that cannot be read
+  // (missing, a directory) fails the request at once, code 8, naming it.
   void appendPostDataFromFile(const std::string& path);
+  // The pieces appended while shouldStreamPostDataFromDisk was set.
+  const RequestBody& postBodyPieces() const { return postBodyPieces_; }
+  // The body as it is sent, once buildPostBody has run: a new stream of it
+  // (its gzip form when the body is compressed), or nothing without body.
+  std::shared_ptr<InputStream> postBodyStream() { return makePostBodyReadStream(); }
   // Measures the body, sets "Content-Length" and, for a body on a GET, the
   // method "POST". Subclasses produce their body first, then call this.
   virtual void buildPostBody();
@@ -133,6 +150,18 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // state.
   static void setTransferLog(std::function<void(const std::string&)> log);
 
+  // Receives the body of the final response as it arrives, instead of
+  // memory or a file: gzip-encoded bodies are decoded on the way, with no
+  // limit, in constant memory. The consumer answers nothing when it took the
+  // bytes, else the reason it could not (the request then fails, code 8).
+  // Bytes that arrived before a connection failure are handed over before
+  // the failure is reported. Called on the request's thread.
+  using ResponseBodyConsumer =
+      std::function<std::optional<std::string>(const std::uint8_t* bytes, std::size_t count)>;
+  void setResponseBodyConsumer(ResponseBodyConsumer consumer) {
+    responseBodyConsumer_ = std::move(consumer);
+  }
+
   void main() override;
   void cancel() override;
   bool isFinished() const override { return complete(); }
@@ -150,6 +179,9 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // was kept (written to a file, or the request failed) or it cannot be
   // decoded.
   std::optional<Bytes> responseData() const;
+  // Why responseData() is nothing although a body was kept: corrupt gzip,
+  // or a decoded size over maxUncompressedDataLength().
+  std::optional<std::string> responseDataProblem() const;
   // responseData as UTF-8 text, read in responseEncoding.
   std::optional<std::string> responseString() const;
   bool isResponseCompressed() const;
@@ -201,7 +233,44 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   static void setMaxUncompressedDataLength(std::uint64_t bytes);
   static std::uint64_t maxUncompressedDataLength();
 
+  // --- bandwidth (class-wide, under bandwidthThrottlingLock) ------------
+  // One meter counts the bytes all requests receive and send per second.
+  // With a limit (bytes per second, 0 for none) every transfer is held to it
+  // while throttling is in force: downloads read less and their loops wait
+  // for the next second, uploads read a quarter of the limit at a time and
+  // pause when the second's budget is spent. Nothing waits while holding
+  // the lock.
+  static void setMaxBandwidthPerSecond(std::uint32_t bytes);
+  static std::uint32_t maxBandwidthPerSecond();
+  // A limit is set and applies now: always, or with WWAN-only throttling
+  // while the device is on the carrier's data network.
+  static bool isBandwidthThrottled();
   static void incrementBandwidthUsedInLastSecond(std::uint32_t bytes);
+  // One pass of a transfer loop: ends the measurement second when it is
+  // over and, when throttling is in force and the second's budget is
+  // spent, waits (without the lock) until the next second begins, the
+  // limit changes or `waiter` is cancelled.
+  static void measureBandwidthUsage(const Operation* waiter = nullptr);
+  // Mean bytes per second over the last seconds (up to six).
+  static std::uint32_t averageBandwidthUsedPerSecond();
+  // The most an upload may read now: 0 when the second's budget is spent
+  // (the read then waits for secondsUntilBandwidthAvailable()).
+  static std::uint32_t maxUploadReadLength();
+  static double secondsUntilBandwidthAvailable();
+  // The size of a download read of `size` bytes while throttled.
+  static std::size_t throttledReadSize(std::size_t size);
+  // Limits bandwidth to 14800 bytes per second while on the carrier's data
+  // network (true), or removes that limit (false).
+  static void setShouldThrottleBandwidthForWWAN(bool throttle);
+  static void throttleBandwidthForWWANUsingLimit(std::uint32_t limit);
+  // Reads the network's status again (the reachability notification's
+  // handler; the notification itself is not used).
+  static void reachabilityChanged(const Notification& notification);
+  // The meter's state, for diagnostics and tests.
+  static BandwidthMeter bandwidthMeter();
+  // Forgets the meter's history and any limit (for tests and tools that
+  // run several transfers in one process).
+  static void resetBandwidthMeter();
   // Hands one value to an indicator on the main thread ("setProgress:" as a
   // float, else "setDoubleValue:"); waits only on the main thread.
   static void setProgressForIndicator(double progress, ProgressIndicator* indicator);
@@ -215,8 +284,11 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void setURL(std::optional<URL> url) { url_ = std::move(url); }
   HTTPRequestDelegate* delegate() const { return delegate_; }
   void setDelegate(HTTPRequestDelegate* d) { delegate_ = d; }
-  HTTPRequestQueue* queue() const { return queue_; }
-  void setQueue(HTTPRequestQueue* q) { queue_ = q; }
+  // The queue that runs the request, while it exists: a queue that goes
+  // away is forgotten, and a message in progress keeps it alive until it
+  // returns.
+  std::shared_ptr<HTTPRequestQueue> queue() const;
+  void setQueue(std::weak_ptr<HTTPRequestQueue> q);
   const std::string& requestMethod() const { return requestMethod_; }
   void setRequestMethod(std::string m) { requestMethod_ = std::move(m); }
   const std::optional<Bytes>& postBody() const { return postBody_; }
@@ -434,6 +506,17 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void removeBodyFilesQuietly();
   // A 303 answer: the body, wherever it is, is no longer sent.
   void forgetBody();
+  // Where the download goes, checked before anything is sent (a directory
+  // or a device as the partial file is refused); the failure, code 8.
+  std::shared_ptr<const Error> checkDownloadOutputs();
+  // Received body bytes for the consumer (decoded on the way); false when
+  // the request failed.
+  bool consumeBody(const std::uint8_t* bytes, std::size_t count);
+  // The end of the body for the consumer: a gzip stream must be complete.
+  std::shared_ptr<const Error> finishConsumedBody();
+  // A 416 answer to a resumed download: whether the partial file is already
+  // the whole body (the server's "Content-Range: bytes */N" says so).
+  bool partialDownloadIsComplete() const;
 
   // --- progress and bandwidth (HTTPRequestProgress.cpp) ------------------
   void updateProgressIndicators();
@@ -442,6 +525,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   void resetUploadProgress(std::uint64_t value);
   void resetDownloadProgress(std::uint64_t value);
   void removeUploadProgressSoFar();
+  // Lets loops waiting for the next second look at their cancellation.
+  static void wakeBandwidthWaiters();
 
   // --- authentication (HTTPRequestAuthentication.cpp) --------------------
   // A 401 (or, with needsProxyAuthentication, a 407) head has ended the
@@ -511,7 +596,8 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   // --- state ---------------------------------------------------------------
   std::optional<URL> url_;
   HTTPRequestDelegate* delegate_ = nullptr;
-  HTTPRequestQueue* queue_ = nullptr;
+  mutable std::mutex queueMutex_;
+  std::weak_ptr<HTTPRequestQueue> queue_;
   std::string requestMethod_;
   std::optional<Bytes> postBody_;
   std::optional<Bytes> compressedPostBody_;
@@ -606,6 +692,24 @@ class HTTPRequest : public Operation, public std::enable_shared_from_this<HTTPRe
   bool addedCookieHeader_ = false;
   // A resumed download whose answer is not a partial one starts again.
   bool restartDownload_ = false;
+
+  // The body on disk: the pieces appended, and the whole body as it is sent
+  // (the caller's body file first, then the pieces), made by buildPostBody.
+  RequestBody postBodyPieces_;
+  RequestBody sentBody_;
+  // Where the downloaded bytes go while they arrive: the destination itself
+  // (through a temporary beside it, or straight into a device or pipe), or
+  // a file (the partial file, or the gzip bytes still to decode).
+  std::optional<OutputTarget> downloadTarget_;
+  std::unique_ptr<AtomicFile> downloadFile_;
+  std::optional<std::string> rawDownloadPath_;
+  // The partial file as written: a symlink's final target.
+  std::optional<std::string> partialFinalPath_;
+  // A 416 answer said the partial file is the whole body: its page is not
+  // written anywhere and the partial file becomes the destination.
+  bool downloadAlreadyComplete_ = false;
+  ResponseBodyConsumer responseBodyConsumer_;
+  std::shared_ptr<GzipInflater> bodyInflater_;
 };
 
 // The stream's client function: forwards to the request passed as info.

@@ -375,17 +375,23 @@ bool HTTPRequest::askDelegateForCredentials(bool proxy) {
   const Selector selector =
       proxy ? "proxyAuthorizationNeededForRequest:" : "authorizationNeededForRequest:";
   bool toDelegate = delegate_ && delegate_->respondsToSelector(selector);
-  bool toQueue = !toDelegate && !delegate_ && queue_ && queue_->respondsToSelector(selector);
+  auto queue = this->queue();
+  bool toQueue = !toDelegate && !delegate_ && queue && queue->respondsToSelector(selector);
+  queue.reset();
   if (!toDelegate && !toQueue) return false;
   auto lock = authenticationLock();
   deliverToMainThread([selector, toDelegate, proxy](HTTPRequest& r) {
     if (toDelegate && r.delegate_) {
       r.delegate_->performSelector(selector, r);
-    } else if (r.queue_) {
+    } else if (auto q = r.queue()) {
       if (proxy)
-        r.queue_->proxyAuthorizationNeededForRequest(r);
+        q->proxyAuthorizationNeededForRequest(r);
       else
-        r.queue_->authorizationNeededForRequest(r);
+        q->authorizationNeededForRequest(r);
+    } else {
+      // The queue went away before it could be asked: nobody will answer,
+      // so the request goes on with what it has.
+      r.retryWithAuthentication();
     }
   });
   lock->lockWhenCondition(2, isMainThread());

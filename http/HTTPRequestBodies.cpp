@@ -1,7 +1,13 @@
 // Bodies and files: request bodies in memory or on disk, their gzip form,
 // downloads to files (resumed or not) and the temporary files behind them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
@@ -10,6 +16,7 @@
 #include "http/HTTPInputStream.h"
 #include "http/HTTPRequest.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/TemporaryFiles.h"
 
 namespace glowsnap {
 
@@ -29,18 +36,58 @@ std::shared_ptr<const Error> posixError(const std::error_code& ec) {
   e->description = ec.message();
   return e;
 }
-// Moves a file, copying when source and destination are on different file
-// systems (the temporary directory often is).
-std::error_code moveFile(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  if (ec == std::errc::cross_device_link) {
-    ec.clear();
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::remove(from, ec);
-  }
-  return ec;
+// An InputStream read through stdio, so that the file-to-file gzip code
+// compresses a body made of pieces without a copy of it.
+std::FILE* readThroughStdio(const std::shared_ptr<InputStream>& stream) {
+  if (!stream->open()) return nullptr;
+  auto* holder = new std::shared_ptr<InputStream>(stream);
+  cookie_io_functions_t io{};
+  io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
+    auto& s = *static_cast<std::shared_ptr<InputStream>*>(cookie);
+    std::int64_t n = s->read(reinterpret_cast<std::uint8_t*>(buffer), size);
+    return n < 0 ? -1 : static_cast<ssize_t>(n);
+  };
+  io.close = [](void* cookie) -> int {
+    auto* s = static_cast<std::shared_ptr<InputStream>*>(cookie);
+    (*s)->close();
+    delete s;
+    return 0;
+  };
+  std::FILE* file = ::fopencookie(holder, "r", io);
+  if (!file) delete holder;
+  return file;
 }
+
+// Copies the whole file at source into an open output; the errno of the
+// failure, or 0.
+int copyInto(const std::string& source, int fd) {
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  std::vector<char> buffer(1 << 20);
+  int err = 0;
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        err = errno;
+        break;
+      }
+      done += w;
+    }
+    if (err) break;
+  }
+  ::close(in);
+  return err;
+}
+
 }  // namespace
 
 // --- class-wide ----------------------------------------------------------------
@@ -87,46 +134,39 @@ std::string HTTPRequest::temporaryFilePath() {
 // --- request bodies --------------------------------------------------------------
 
 void HTTPRequest::setupPostBody() {
-  if (shouldStreamPostDataFromDisk_) {
-    if (!postBodyFilePath_) {
-      postBodyFilePath_ = temporaryFilePath();
-      didCreateTemporaryPostDataFile_ = true;
-    }
-    if (!postBodyWriteStream_) {
-      postBodyWriteStream_ = std::make_unique<FileOutputStream>(*postBodyFilePath_, false);
-      if (!postBodyWriteStream_->open())
-        failWithError(makeError(kFileManagementError,
-                                "Unable to write to file at '" + *postBodyFilePath_ + "'"));
-    }
-  } else if (!postBody_) {
-    postBody_.emplace();
-  }
+  // On disk the body is made of pieces (see appendPostData): nothing is
+  // created for it.
+  if (!shouldStreamPostDataFromDisk_ && !postBody_) postBody_.emplace();
 }
 
 void HTTPRequest::appendPostData(const Bytes& data) {
   setupPostBody();
   if (data.empty()) return;
-  if (shouldStreamPostDataFromDisk_) {
-    if (!postBodyWriteStream_->write(data.data(), data.size()))
-      failWithError(makeError(kFileManagementError,
-                              "Unable to write to file at '" + *postBodyFilePath_ + "'"));
-  } else {
+  if (shouldStreamPostDataFromDisk_)
+    postBodyPieces_.appendBytes(data);
+  else
     postBody_->insert(postBody_->end(), data.begin(), data.end());
-  }
 }
 
 void HTTPRequest::appendPostDataFromFile(const std::string& path) {
   setupPostBody();
-  if (shouldStreamPostDataFromDisk_ && postBodyWriteStream_ && postBodyWriteStream_->isOpen()) {
-    // File to file: 262144 bytes at a time, without passing through memory.
-    if (!postBodyWriteStream_->appendContentsOfFile(path, 262144))
-      failWithError(makeError(kFileManagementError, "Unable to read file at '" + path +
-                                                        "': " + postBodyWriteStream_->lastError()));
+  if (shouldStreamPostDataFromDisk_) {
+    // Sent from the file itself when the body goes out.
+    if (auto problem = postBodyPieces_.appendFile(path))
+      failWithError(makeError(kFileManagementError, *problem));
+    return;
+  }
+  // Sending the body without the file's bytes would look like success.
+  struct stat st {};
+  const int err = ::stat(path.c_str(), &st) != 0 ? errno : 0;
+  if (err || S_ISDIR(st.st_mode)) {
+    failWithError(makeError(kFileManagementError,
+                            "Unable to read file at '" + path + "': " +
+                                (err ? std::strerror(err) : "it is a directory")));
     return;
   }
   auto input = InputStream::withFileAtPath(path);
   if (!input->open()) {
-    // Sending the body without the file's bytes would look like success.
     failWithError(makeError(kFileManagementError, "Unable to read file at '" + path + "'"));
     return;
   }
@@ -138,34 +178,39 @@ void HTTPRequest::appendPostDataFromFile(const std::string& path) {
       break;
     }
     if (n == 0) break;
-    if (shouldStreamPostDataFromDisk_) {
-      if (!postBodyWriteStream_->write(buffer.data(), static_cast<std::size_t>(n))) {
-        failWithError(makeError(kFileManagementError,
-                                "Unable to write to file at '" + *postBodyFilePath_ + "'"));
-        break;
-      }
-    } else {
-      postBody_->insert(postBody_->end(), buffer.begin(), buffer.begin() + n);
-    }
+    postBody_->insert(postBody_->end(), buffer.begin(), buffer.begin() + n);
   }
   input->close();
 }
 
 void HTTPRequest::buildPostBody() {
-  if (postBodyFilePath_) {
-    if (postBodyWriteStream_) postBodyWriteStream_->close();
-    postBodyWriteStream_.reset();
-    std::string sent = *postBodyFilePath_;
-    if (shouldCompressRequestBody_) {
-      compressedPostBodyFilePath_ = temporaryFilePath();
-      if (compressDataFromFile(*postBodyFilePath_, *compressedPostBodyFilePath_) != 0)
-        failWithError(makeError(kFileManagementError,
-                                "Unable to compress file at '" + *postBodyFilePath_ + "'"));
-      sent = *compressedPostBodyFilePath_;
+  if (shouldStreamPostDataFromDisk_ || postBodyFilePath_) {
+    // The caller's body file first, then what was appended, each sent from
+    // where it is.
+    sentBody_.clear();
+    if (postBodyFilePath_) {
+      if (auto problem = sentBody_.appendFile(*postBodyFilePath_))
+        failWithError(makeError(kFileManagementError, *problem));
     }
-    std::error_code ec;
-    auto size = fs::file_size(sent, ec);
-    postLength_ = ec ? 0 : size;
+    if (postBody_) sentBody_.appendBytes(*postBody_);
+    sentBody_.append(postBodyPieces_);
+    postLength_ = sentBody_.length();
+    if (shouldCompressRequestBody_ && !error()) {
+      compressedPostBodyFilePath_ = temporaryFilePath();
+      TemporaryFiles::track(*compressedPostBodyFilePath_);
+      std::FILE* out = std::fopen(compressedPostBodyFilePath_->c_str(), "wb");
+      std::FILE* in = out ? readThroughStdio(sentBody_.inputStream()) : nullptr;
+      int status = in ? GzipCodec::compressDataFromSource(in, out) : -1;
+      if (in) std::fclose(in);
+      if (out && std::fclose(out) != 0) status = -1;
+      if (status != 0)
+        failWithError(makeError(kFileManagementError,
+                                "Unable to compress the request body into '" +
+                                    *compressedPostBodyFilePath_ + "'"));
+      std::error_code ec;
+      auto size = fs::file_size(*compressedPostBodyFilePath_, ec);
+      postLength_ = ec ? 0 : size;
+    }
   } else if (shouldCompressRequestBody_) {
     if (postBody_) compressedPostBody_ = compressData(*postBody_);
     postLength_ = compressedPostBody_ ? compressedPostBody_->size() : 0;
@@ -181,11 +226,11 @@ void HTTPRequest::buildPostBody() {
 
 std::shared_ptr<InputStream> HTTPRequest::makePostBodyReadStream() {
   std::error_code ec;
-  if (shouldStreamPostDataFromDisk_ && postBodyFilePath_ && fs::exists(*postBodyFilePath_, ec)) {
-    std::string path = *postBodyFilePath_;
-    if (compressedPostBodyFilePath_ && fs::exists(*compressedPostBodyFilePath_, ec))
-      path = *compressedPostBodyFilePath_;
-    return HTTPInputStream::inputStreamWithFileAtPath(path);
+  if (compressedPostBodyFilePath_ && fs::exists(*compressedPostBodyFilePath_, ec))
+    return HTTPInputStream::inputStreamWithFileAtPath(*compressedPostBodyFilePath_);
+  if (shouldStreamPostDataFromDisk_ || postBodyFilePath_) {
+    if (sentBody_.empty()) return nullptr;
+    return std::make_shared<HTTPInputStream>(sentBody_.inputStream());
   }
   if (postBody_) {
     const Bytes& body =
@@ -198,23 +243,25 @@ std::shared_ptr<InputStream> HTTPRequest::makePostBodyReadStream() {
 void HTTPRequest::forgetBody() {
   // A 303 answer turns the request into a GET: the body, wherever it is,
   // is no longer sent.
-  if (didCreateTemporaryPostDataFile_) {
-    std::error_code ec;
-    if (postBodyFilePath_) fs::remove(*postBodyFilePath_, ec);
-    if (compressedPostBodyFilePath_) fs::remove(*compressedPostBodyFilePath_, ec);
-  }
+  removeBodyFilesQuietly();
   postBodyFilePath_.reset();
   compressedPostBodyFilePath_.reset();
   compressedPostBody_.reset();
+  postBodyPieces_.clear();
+  sentBody_.clear();
   shouldStreamPostDataFromDisk_ = false;
 }
 
 std::shared_ptr<const Error> HTTPRequest::removePostDataFile() {
   std::shared_ptr<const Error> first;
+  // A body file the caller gave stays; the gzip form is always the
+  // request's own.
   for (auto* path : {&postBodyFilePath_, &compressedPostBodyFilePath_}) {
     if (!*path) continue;
+    if (path == &postBodyFilePath_ && !didCreateTemporaryPostDataFile_) continue;
     std::error_code ec;
     fs::remove(**path, ec);
+    TemporaryFiles::untrack(**path);
     if (ec && !first)
       first = makeError(kFileManagementError,
                         "Failed to delete file at " + **path + " with error: " + ec.message(),
@@ -224,20 +271,55 @@ std::shared_ptr<const Error> HTTPRequest::removePostDataFile() {
   return first;
 }
 
-void HTTPRequest::removeBodyFilesQuietly() {
-  if (!didCreateTemporaryPostDataFile_) return;
-  if (postBodyWriteStream_) postBodyWriteStream_->close();
-  postBodyWriteStream_.reset();
-  (void)removePostDataFile();
-}
+void HTTPRequest::removeBodyFilesQuietly() { (void)removePostDataFile(); }
 
 // --- downloads -------------------------------------------------------------------
 
+std::shared_ptr<const Error> HTTPRequest::checkDownloadOutputs() {
+  downloadTarget_.reset();
+  partialFinalPath_.reset();
+  if (responseBodyConsumer_ || !downloadDestinationPath_) return nullptr;
+  auto target = AtomicFile::resolveOutput(*downloadDestinationPath_);
+  if (!target) return makeError(kFileManagementError, target.error().description);
+  downloadTarget_ = std::move(target).value();
+  if (temporaryFileDownloadPath_) {
+    auto part = AtomicFile::resolveOutput(*temporaryFileDownloadPath_);
+    if (!part) return makeError(kFileManagementError, part.error().description);
+    if (part.value().stream)
+      return makeError(kFileManagementError,
+                       *temporaryFileDownloadPath_ + ": a partial download must be a regular file");
+    partialFinalPath_ = part.value().path.string();
+  }
+  return nullptr;
+}
+
+bool HTTPRequest::partialDownloadIsComplete() const {
+  if (!responseHeaders_) return false;
+  auto it = responseHeaders_->find("Content-Range");
+  if (it == responseHeaders_->end()) return false;
+  // "bytes */N": the length of the whole body.
+  const std::string& v = it->second;
+  auto slash = v.find("*/");
+  if (v.rfind("bytes", 0) != 0 || slash == std::string::npos) return false;
+  std::string digits = v.substr(slash + 2);
+  while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t')) digits.pop_back();
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  return leadingLength(digits) == partialDownloadSize_;
+}
+
 void HTTPRequest::writeDownloadedBytes(const std::uint8_t* bytes, std::size_t count) {
-  if (!fileDownloadOutputStream_ && !openDownloadStream()) return;
-  if (!fileDownloadOutputStream_->write(bytes, count)) {
-    auto e = makeError(kFileManagementError,
-                       "Unable to write to file at '" + *temporaryFileDownloadPath_ + "'");
+  // The page of a 416 that confirmed the partial file is not the body.
+  if (downloadAlreadyComplete_) return;
+  if (!fileDownloadOutputStream_ && !downloadFile_ && !openDownloadStream()) return;
+  std::string problem;
+  if (downloadFile_) {
+    if (auto s = downloadFile_->write(bytes, count); !s) problem = s.error().description;
+  } else if (!fileDownloadOutputStream_->write(bytes, count)) {
+    problem = "Unable to write to file at '" + fileDownloadOutputStream_->path().string() +
+              "': " + fileDownloadOutputStream_->lastError();
+  }
+  if (!problem.empty()) {
+    auto e = makeError(kFileManagementError, problem);
     transition(TransferState::kComplete);
     cancelLoad();
     failWithError(e);
@@ -245,17 +327,40 @@ void HTTPRequest::writeDownloadedBytes(const std::uint8_t* bytes, std::size_t co
 }
 
 bool HTTPRequest::openDownloadStream() {
-  bool append = false;
-  if (temporaryFileDownloadPath_)
-    append = allowResumeForFileDownloads_ && !restartDownload_;
-  else
-    temporaryFileDownloadPath_ = temporaryFilePath();
-  fileDownloadOutputStream_ =
-      std::make_unique<FileOutputStream>(*temporaryFileDownloadPath_, append);
-  if (fileDownloadOutputStream_->open()) return true;
-  auto e = makeError(kFileManagementError,
-                     "Unable to write to file at '" + *temporaryFileDownloadPath_ + "'");
-  fileDownloadOutputStream_.reset();
+  std::string problem;
+  if (temporaryFileDownloadPath_) {
+    // The partial file the caller named (written through a symlink).
+    const bool append = allowResumeForFileDownloads_ && !restartDownload_;
+    const std::string path = partialFinalPath_.value_or(*temporaryFileDownloadPath_);
+    // Without resuming it is a temporary file like any other: a signal
+    // removes it.
+    if (!allowResumeForFileDownloads_) TemporaryFiles::track(path);
+    fileDownloadOutputStream_ = std::make_unique<FileOutputStream>(path, append);
+    if (!fileDownloadOutputStream_->open()) {
+      problem = "Unable to write to file at '" + path + "': " + fileDownloadOutputStream_->lastError();
+      fileDownloadOutputStream_.reset();
+    }
+  } else if (isResponseCompressed()) {
+    // The gzip bytes wait in a temporary file to be decoded at the end.
+    rawDownloadPath_ = temporaryFilePath();
+    TemporaryFiles::track(*rawDownloadPath_);
+    fileDownloadOutputStream_ = std::make_unique<FileOutputStream>(*rawDownloadPath_, false);
+    if (!fileDownloadOutputStream_->open()) {
+      problem = "Unable to write to file at '" + *rawDownloadPath_ + "': " +
+                fileDownloadOutputStream_->lastError();
+      fileDownloadOutputStream_.reset();
+    }
+  } else {
+    // Straight to the destination: a temporary beside it, renamed over it
+    // at the end (or the device or pipe itself).
+    downloadFile_ = std::make_unique<AtomicFile>(*downloadDestinationPath_);
+    if (auto s = downloadFile_->open(); !s) {
+      problem = s.error().description;
+      downloadFile_.reset();
+    }
+  }
+  if (problem.empty()) return true;
+  auto e = makeError(kFileManagementError, problem);
   transition(TransferState::kComplete);
   cancelLoad();
   failWithError(e);
@@ -265,46 +370,82 @@ bool HTTPRequest::openDownloadStream() {
 std::shared_ptr<const Error> HTTPRequest::finishDownloadFile() {
   if (fileDownloadOutputStream_) fileDownloadOutputStream_->close();
   fileDownloadOutputStream_.reset();
-  const std::string temp = *temporaryFileDownloadPath_;
   const std::string dest = *downloadDestinationPath_;
-  if (!fs::exists(temp)) {
-    // Resumed with nothing more to fetch and nothing kept: make it empty.
-    FileOutputStream empty(temp, true);
-    empty.open();
+  if (downloadFile_) {
+    // The body went straight to the destination.
+    auto s = downloadFile_->commit();
+    downloadFile_.reset();
+    if (!s) return makeError(kFileManagementError, s.error().description);
+    return nullptr;
   }
-  if (isResponseCompressed()) {
-    // Decoded next to the destination and renamed, so a corrupt body never
-    // leaves a half-written destination behind.
-    std::string part = (fs::path(dest).parent_path() /
-                        (fs::path(dest).filename().string() + "." +
-                         fs::path(temporaryFilePath()).filename().string() + ".part"))
-                           .string();
-    int status = uncompressZippedDataFromFile(temp, part);
-    std::shared_ptr<const Error> e;
-    std::error_code ec;
-    if (status != 0) {
-      fs::remove(part, ec);
-      e = makeError(kFileManagementError, "Decompression of " + temp + " failed with code " +
-                                              std::to_string(static_cast<short>(status)));
-    } else if ((ec = moveFile(part, dest))) {
-      fs::remove(part, ec);
-      e = makeError(kFileManagementError,
-                    "Failed to move file from '" + part + "' to '" + dest + "'", posixError(ec));
+  // The bytes are in a file: the partial file, or the gzip bytes.
+  std::string source;
+  if (temporaryFileDownloadPath_) {
+    source = partialFinalPath_.value_or(*temporaryFileDownloadPath_);
+    if (!fs::exists(source)) {
+      // Nothing more to fetch and nothing kept: an empty file.
+      FileOutputStream empty(source, true);
+      empty.open();
     }
-    auto removal = removeTemporaryDownloadFile();
-    return e ? e : removal;
+  } else if (rawDownloadPath_) {
+    source = *rawDownloadPath_;
   }
-  std::error_code ec;
-  if (fs::exists(dest, ec) || fs::is_symlink(dest, ec)) {
-    fs::remove(dest, ec);
-    if (ec)
-      return makeError(kFileManagementError, "Unable to remove file at path '" + dest + "'",
-                       posixError(ec));
+  auto dropSource = [&] {
+    std::error_code ec;
+    fs::remove(source, ec);
+    TemporaryFiles::untrack(source);
+    rawDownloadPath_.reset();
+    temporaryFileDownloadPath_.reset();
+  };
+  const bool compressed = isResponseCompressed() && !downloadAlreadyComplete_;
+  if (compressed) {
+    // Decoded into the destination through a temporary beside it, so a
+    // corrupt body never leaves a half-written destination behind.
+    AtomicFile out(dest);
+    auto s = out.open();
+    if (!s) return makeError(kFileManagementError, s.error().description);
+    std::FILE* in = std::fopen(source.c_str(), "rb");
+    int fd = ::dup(out.fd());
+    std::FILE* into = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!into && fd >= 0) ::close(fd);
+    int status = in && into ? GzipCodec::uncompressZippedDataFromSource(in, into) : -1;
+    if (in) std::fclose(in);
+    if (into && std::fclose(into) != 0 && status == 0) status = -1;
+    if (status != 0) {
+      out.discard();
+      auto e = makeError(kFileManagementError, "Decompression of " + source + " failed with code " +
+                                                   std::to_string(static_cast<short>(status)));
+      // A partial file the download may resume from stays.
+      if (!temporaryFileDownloadPath_ || !allowResumeForFileDownloads_) dropSource();
+      return e;
+    }
+    if (auto c = out.commit(); !c) return makeError(kFileManagementError, c.error().description);
+    dropSource();
+    return nullptr;
   }
-  if ((ec = moveFile(temp, dest)))
-    return makeError(kFileManagementError,
-                     "Failed to move file from '" + temp + "' to '" + dest + "'", posixError(ec));
-  temporaryFileDownloadPath_.reset();
+  // A whole partial file becomes the destination: renamed when it can be,
+  // else copied (into a device or pipe, or across file systems).
+  if (!downloadTarget_->stream) {
+    std::error_code ec;
+    struct stat st {};
+    if (::stat(downloadTarget_->path.c_str(), &st) == 0) ::chmod(source.c_str(), st.st_mode & 07777);
+    if (::rename(source.c_str(), downloadTarget_->path.c_str()) == 0) {
+      TemporaryFiles::untrack(source);
+      temporaryFileDownloadPath_.reset();
+      return nullptr;
+    }
+    if (errno != EXDEV)
+      return makeError(kFileManagementError, "Failed to move file from '" + source + "' to '" +
+                                                 dest + "': " + std::strerror(errno));
+  }
+  AtomicFile out(dest);
+  auto s = out.open();
+  if (!s) return makeError(kFileManagementError, s.error().description);
+  if (int err = copyInto(source, out.fd()))
+    return makeError(kFileManagementError, "Failed to move file from '" + source + "' to '" + dest +
+                                               "': " + std::strerror(err));
+  if (auto c = out.commit(); !c) return makeError(kFileManagementError, c.error().description);
+  dropSource();
   return nullptr;
 }
 
@@ -313,6 +454,7 @@ std::shared_ptr<const Error> HTTPRequest::removeTemporaryDownloadFile() {
   if (temporaryFileDownloadPath_) {
     std::error_code ec;
     fs::remove(*temporaryFileDownloadPath_, ec);
+    TemporaryFiles::untrack(partialFinalPath_.value_or(*temporaryFileDownloadPath_));
     if (ec)
       e = makeError(kFileManagementError,
                     "Failed to delete file at " + *temporaryFileDownloadPath_ +
@@ -324,13 +466,61 @@ std::shared_ptr<const Error> HTTPRequest::removeTemporaryDownloadFile() {
 }
 
 void HTTPRequest::discardDownloadFile() {
-  if (!temporaryFileDownloadPath_) return;
   if (fileDownloadOutputStream_) fileDownloadOutputStream_->close();
   fileDownloadOutputStream_.reset();
-  if (!allowResumeForFileDownloads_) {
-    std::error_code ec;
-    fs::remove(*temporaryFileDownloadPath_, ec);
+  // The destination stays as it was.
+  downloadFile_.reset();
+  std::error_code ec;
+  if (rawDownloadPath_) {
+    fs::remove(*rawDownloadPath_, ec);
+    TemporaryFiles::untrack(*rawDownloadPath_);
+    rawDownloadPath_.reset();
   }
+  if (temporaryFileDownloadPath_ && !allowResumeForFileDownloads_) {
+    const std::string path = partialFinalPath_.value_or(*temporaryFileDownloadPath_);
+    fs::remove(path, ec);
+    TemporaryFiles::untrack(path);
+  }
+}
+
+// --- the body for a consumer -------------------------------------------------------
+
+bool HTTPRequest::consumeBody(const std::uint8_t* bytes, std::size_t count) {
+  std::optional<std::string> problem;
+  if (isResponseCompressed()) {
+    if (!bodyInflater_) bodyInflater_ = std::make_shared<GzipInflater>();
+    int status = bodyInflater_->feed(bytes, count, [&](const std::uint8_t* out, std::size_t n) {
+      problem = responseBodyConsumer_(out, n);
+      return !problem;
+    });
+    if (!problem && status != 0)
+      problem = "The gzip-encoded body could not be decoded (zlib code " +
+                std::to_string(status) + ")";
+  } else {
+    problem = responseBodyConsumer_(bytes, count);
+  }
+  if (!problem) return true;
+  auto e = makeError(kFileManagementError, *problem);
+  transition(TransferState::kComplete);
+  cancelLoad();
+  failWithError(e);
+  return false;
+}
+
+std::shared_ptr<const Error> HTTPRequest::finishConsumedBody() {
+  if (isResponseCompressed() && totalBytesRead_ > 0 &&
+      (!bodyInflater_ || !bodyInflater_->finished()))
+    return makeError(kFileManagementError, "The gzip-encoded body ends before its end");
+  return nullptr;
+}
+
+std::optional<std::string> HTTPRequest::responseDataProblem() const {
+  if (!rawResponseData_ || !isResponseCompressed() || responseData()) return std::nullopt;
+  if (GzipCodec::decodesBeyond(*rawResponseData_, maxUncompressedDataLength()))
+    return "The gzip-encoded body decodes to more than the in-memory limit of " +
+           std::to_string(maxUncompressedDataLength()) +
+           " bytes; downloaded to a file it is decoded without one";
+  return "The gzip-encoded body could not be decoded";
 }
 
 }  // namespace glowsnap

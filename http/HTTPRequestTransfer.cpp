@@ -191,7 +191,9 @@ void HTTPRequest::startRequest() {
     if (isCancelled()) return;
     responseHeaders_.reset();
     restartDownload_ = false;
-    if (!downloadDestinationPath_) rawResponseData_.emplace();
+    downloadAlreadyComplete_ = false;
+    bodyInflater_.reset();
+    if (!downloadDestinationPath_ && !responseBodyConsumer_) rawResponseData_.emplace();
 
     postBodyReadStream_ = makePostBodyReadStream();
     std::shared_ptr<HTTPReadStream> stream =
@@ -276,6 +278,7 @@ void HTTPRequest::loadRequest() {
       if (readStream_) totalBytesSent_ = readStream_->requestBytesWrittenCount();
     }
     updateProgressIndicators();
+    measureBandwidthUsage(this);
     loop.runInMode(kHTTPRequestRunMode, 0.1, true);
   }
   loop.removeTimer(tick);
@@ -317,13 +320,35 @@ bool HTTPRequest::readResponseHeadersReturningAuthenticationFailure() {
   }
 
   const auto& headers = *responseHeaders_;
-  if (auto it = headers.find("Content-Length"); it != headers.end()) {
+  if (partialDownloadSize_ > 0 && responseStatusCode_ == 416) {
+    // Nothing is left to send after the part on disk. When the server
+    // says the whole body is exactly that long, the part is the download;
+    // otherwise the part is not what the server has, and it stays as it
+    // is for the caller to look at.
+    if (!partialDownloadIsComplete()) {
+      const std::string part = partialFinalPath_.value_or(temporaryFileDownloadPath_.value_or(""));
+      auto e = makeError(kFileManagementError,
+                         "The server refused to resume the download in '" + part + "' (status 416, " +
+                             (headers.count("Content-Range")
+                                  ? "Content-Range: " + headers.at("Content-Range")
+                                  : std::string("no Content-Range")) +
+                             "); the partial file is kept as it is");
+      transition(TransferState::kComplete);
+      cancelLoad();
+      failWithError(e);
+      return false;
+    }
+    downloadAlreadyComplete_ = true;
+    contentLength_ = 0;
+    if (showAccurateProgress_ && shouldResetProgressIndicators_)
+      resetDownloadProgress(partialDownloadSize_);
+  } else if (auto it = headers.find("Content-Length"); it != headers.end()) {
     contentLength_ = leadingLength(it->second);
     if (mainRequest_) mainRequest_->contentLength_ = contentLength_;
     if (showAccurateProgress_ && shouldResetProgressIndicators_)
       resetDownloadProgress(contentLength_ + partialDownloadSize_);
   }
-  if (partialDownloadSize_ > 0 && responseStatusCode_ != 206) {
+  if (partialDownloadSize_ > 0 && responseStatusCode_ != 206 && !downloadAlreadyComplete_) {
     // The server sent the whole body, not the rest of it: appending it to
     // the part already on disk would corrupt the file.
     partialDownloadSize_ = 0;
@@ -383,6 +408,7 @@ void HTTPRequest::handleBytesAvailable() {
   }
   if (needsRedirect() || !readStream_) return;
   std::size_t size = readSizeForContentLength(contentLength_);
+  if (isBandwidthThrottled()) size = throttledReadSize(size);
   std::uint8_t buffer[65536];
   std::int64_t n = readStream_->read(buffer, size);
   if (n < 0) {
@@ -393,7 +419,9 @@ void HTTPRequest::handleBytesAvailable() {
   totalBytesRead_ += static_cast<std::uint64_t>(n);
   lastActivityTime_ = Clock::now();
   incrementBandwidthUsedInLastSecond(static_cast<std::uint32_t>(n));
-  if (downloadDestinationPath_) {
+  if (responseBodyConsumer_) {
+    consumeBody(buffer, static_cast<std::size_t>(n));
+  } else if (downloadDestinationPath_) {
     writeDownloadedBytes(buffer, static_cast<std::size_t>(n));
   } else if (rawResponseData_) {
     rawResponseData_->insert(rawResponseData_->end(), buffer, buffer + n);
@@ -412,7 +440,8 @@ void HTTPRequest::handleStreamComplete() {
     attemptToApplyCredentialsAndResume();
     return;
   }
-  if (needsRedirect()) return;
+  // The head may have ended the request (a refused resume).
+  if (needsRedirect() || complete()) return;
   std::shared_ptr<const Error> fileError;
   {
     std::lock_guard progress(progressLock());
@@ -423,11 +452,14 @@ void HTTPRequest::handleStreamComplete() {
     std::lock_guard lock(cancelledLock_);
     closeReadStream();
     if (postBodyReadStream_) postBodyReadStream_->close();
-    if (didCreateTemporaryPostDataFile_) fileError = removePostDataFile();
-    if (downloadDestinationPath_) {
+    fileError = removePostDataFile();
+    if (responseBodyConsumer_) {
+      if (auto e = finishConsumedBody(); e && !fileError) fileError = e;
+    } else if (downloadDestinationPath_) {
       // An empty body still replaces the destination with an empty file.
-      if (!fileDownloadOutputStream_ && !temporaryFileDownloadPath_) openDownloadStream();
-      if (temporaryFileDownloadPath_) {
+      if (!fileDownloadOutputStream_ && !downloadFile_ && !temporaryFileDownloadPath_)
+        openDownloadStream();
+      if (!error() && (downloadFile_ || fileDownloadOutputStream_ || temporaryFileDownloadPath_)) {
         auto e = finishDownloadFile();
         if (!fileError) fileError = e;
       }

@@ -22,6 +22,16 @@ std::vector<std::shared_ptr<Operation>> Operation::dependencies() const {
   return dependencies_;
 }
 
+void Operation::removeAllDependencies() {
+  std::vector<std::shared_ptr<Operation>> gone;
+  {
+    std::lock_guard lock(mutex_);
+    gone.swap(dependencies_);
+  }
+  // Released outside the lock: the last reference may end an operation
+  // that comes back here.
+}
+
 bool Operation::dependenciesFinished() const {
   auto deps = dependencies();
   return std::all_of(deps.begin(), deps.end(), [](const auto& d) { return d->isFinished(); });

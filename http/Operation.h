@@ -32,6 +32,11 @@ class Operation {
   std::vector<std::shared_ptr<Operation>> dependencies() const;
   // True when every dependency has finished.
   bool dependenciesFinished() const;
+  // Lets go of the dependencies. A queue does so once the operation has
+  // run or will not run: a dependency that refers back to the operation
+  // (a queue's HEAD request to the request it measures) is not kept alive
+  // in a cycle.
+  void removeAllDependencies();
 
  private:
   std::atomic<bool> cancelled_{false};

@@ -70,7 +70,8 @@ void redirect(ServiceResponse& response, const std::string& url) {
 void problem(ServiceResponse& response, int status, const std::string& message) {
   privatePage(response);
   response.status = status;
-  response.body = dialogPage("Something is wrong", "<p class=\"error\">" + htmlEscape(message) + "</p>");
+  response.body =
+      dialogPage("Something is wrong", "<p class=\"error\">" + htmlEscape(message) + "</p>");
 }
 
 std::string hidden(const std::string& name, const std::string& value) {
@@ -81,8 +82,9 @@ std::string hidden(const std::string& name, const std::string& value) {
 std::string loginCookie(const ServiceRequest& request, const std::string& value,
                         std::int64_t maxAge) {
   bool secure = request.baseURL.rfind("https:", 0) == 0;
-  return std::string(ConnectPages::kLoginCookie) + "=" + value + "; Path=/; Max-Age=" +
-         std::to_string(maxAge) + "; HttpOnly; SameSite=Lax" + (secure ? "; Secure" : "");
+  return std::string(ConnectPages::kLoginCookie) + "=" + value +
+         "; Path=/; Max-Age=" + std::to_string(maxAge) + "; HttpOnly; SameSite=Lax" +
+         (secure ? "; Secure" : "");
 }
 
 std::string describePermission(const std::string& permission) {
@@ -158,7 +160,8 @@ std::string loginForm(const Fields& f, const std::string& error) {
       "<label for=\"pass\">Password</label>\n"
       "<input type=\"password\" id=\"pass\" name=\"pass\" autocomplete=\"current-password\">\n"
       "<button type=\"submit\" id=\"login_button\">Log in</button>\n"
-      "<button type=\"submit\" class=\"secondary\" id=\"cancel_button\" formaction=\"/login/cancel\" "
+      "<button type=\"submit\" class=\"secondary\" id=\"cancel_button\" "
+      "formaction=\"/login/cancel\" "
       "formnovalidate>Cancel</button>\n"
       "</form>\n";
   return body;
@@ -170,11 +173,13 @@ void ConnectPages::loginPage(const ServiceRequest& request, ServiceResponse& res
   Fields f = fieldsOf(request);
   privatePage(response);
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  if (!app) return problem(response, 400, "This login was asked for by an application that is not known here.");
+  if (!app)
+    return problem(response, 400,
+                   "This login was asked for by an application that is not known here.");
   if (!outcomeURL(field(f, "next")))
     return problem(response, 400, "This login would go on to another site; it stops here.");
-  std::string body = "<p>Log in to use your account with <strong>" + htmlEscape(app->name) +
-                     "</strong>.</p>\n";
+  std::string body =
+      "<p>Log in to use your account with <strong>" + htmlEscape(app->name) + "</strong>.</p>\n";
   if (auto user = context_.store.siteLoginUser(cookie(request, kLoginCookie).value_or(""))) {
     body += "<form method=\"post\" action=\"/login\" id=\"continue\">\n";
     for (const char* name : {"api_key", "next", "cancel", "minglekit", "connect_display"})
@@ -195,18 +200,22 @@ void ConnectPages::login(const ServiceRequest& request, ServiceResponse& respons
   Fields f = fieldsOf(request);
   privatePage(response);
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  if (!app) return problem(response, 400, "This login was asked for by an application that is not known here.");
+  if (!app)
+    return problem(response, 400,
+                   "This login was asked for by an application that is not known here.");
   auto next = outcomeURL(field(f, "next"));
-  if (!next) return problem(response, 400, "This login would go on to another site; it stops here.");
-  auto intro = "<p>Log in to use your account with <strong>" + htmlEscape(app->name) +
-               "</strong>.</p>\n";
+  if (!next)
+    return problem(response, 400, "This login would go on to another site; it stops here.");
+  auto intro =
+      "<p>Log in to use your account with <strong>" + htmlEscape(app->name) + "</strong>.</p>\n";
 
   std::optional<User> user;
   std::string newLogin;
   if (field(f, "continue") == "1") {
     user = context_.store.siteLoginUser(cookie(request, kLoginCookie).value_or(""));
     if (!user) {
-      response.body = dialogPage("Log in to Mingle", intro + loginForm(f, "Your login has ended; log in again."));
+      response.body = dialogPage("Log in to Mingle",
+                                 intro + loginForm(f, "Your login has ended; log in again."));
       return;
     }
   } else {
@@ -219,8 +228,8 @@ void ConnectPages::login(const ServiceRequest& request, ServiceResponse& respons
     user = context_.store.authenticate(field(f, "email"), field(f, "pass"));
     if (!user) {
       response.logNote = "login refused";
-      response.body =
-          dialogPage("Log in to Mingle", intro + loginForm(f, "The user name or the password is wrong."));
+      response.body = dialogPage("Log in to Mingle",
+                                 intro + loginForm(f, "The user name or the password is wrong."));
       return;
     }
     auto started = context_.store.startSiteLogin(user->id, kSiteLoginSeconds);
@@ -249,10 +258,12 @@ void ConnectPages::permissionPage(const ServiceRequest& request, ServiceResponse
   Fields f = fieldsOf(request);
   privatePage(response);
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
-  if (!app) return problem(response, 400, "This request comes from an application that is not known here.");
+  if (!app)
+    return problem(response, 400, "This request comes from an application that is not known here.");
   auto session = context_.store.sessionWithKey(field(f, "session_key"));
   if (!session || session->appId != app->id)
-    return problem(response, 403, "The session has ended or is not this application's; log in again.");
+    return problem(response, 403,
+                   "The session has ended or is not this application's; log in again.");
   std::string perm = field(f, "ext_perm");
   if (!isPermissionName(perm)) return problem(response, 400, "No valid permission was asked for.");
   if (!outcomeURL(field(f, "next").empty() ? "minglekit:success" : field(f, "next")) ||
@@ -262,13 +273,15 @@ void ConnectPages::permissionPage(const ServiceRequest& request, ServiceResponse
   if (!user) return problem(response, 403, "The session's user is gone.");
   bool granted = context_.store.hasPermission(user->id, app->id, perm);
   std::string body = "<p><strong>" + htmlEscape(app->name) + "</strong> asks to " +
-                     htmlEscape(describePermission(perm)) + ".</p>\n<p class=\"note\">Logged in as " +
-                     htmlEscape(user->name) + (granted ? "; allowed already" : "") + ".</p>\n";
+                     htmlEscape(describePermission(perm)) +
+                     ".</p>\n<p class=\"note\">Logged in as " + htmlEscape(user->name) +
+                     (granted ? "; allowed already" : "") + ".</p>\n";
   body += "<form method=\"post\" action=\"/connect/permission\" id=\"permission\">\n";
   for (const char* name : {"api_key", "session_key", "ext_perm", "next", "cancel", "display"})
     if (f.count(name)) body += hidden(name, field(f, name));
   body +=
-      "<button type=\"submit\" name=\"decision\" value=\"allow\" id=\"allow_button\">Allow</button>\n"
+      "<button type=\"submit\" name=\"decision\" value=\"allow\" "
+      "id=\"allow_button\">Allow</button>\n"
       "<button type=\"submit\" name=\"decision\" value=\"deny\" class=\"secondary\" "
       "id=\"deny_button\">Don't allow</button>\n</form>\n";
   response.body = dialogPage("Allow access?", body);
@@ -280,7 +293,8 @@ void ConnectPages::permission(const ServiceRequest& request, ServiceResponse& re
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
   auto session = context_.store.sessionWithKey(field(f, "session_key"));
   if (!app || !session || session->appId != app->id)
-    return problem(response, 403, "The session has ended or is not this application's; log in again.");
+    return problem(response, 403,
+                   "The session has ended or is not this application's; log in again.");
   std::string perm = field(f, "ext_perm");
   if (!isPermissionName(perm)) return problem(response, 400, "No valid permission was asked for.");
   auto next = outcomeURL(field(f, "next").empty() ? "minglekit:success" : field(f, "next"));
@@ -347,10 +361,12 @@ void ConnectPages::feedPage(const ServiceRequest& request, ServiceResponse& resp
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
   auto session = context_.store.sessionWithKey(field(f, "session_key"));
   if (!app || !session || session->appId != app->id)
-    return problem(response, 403, "The session has ended or is not this application's; log in again.");
+    return problem(response, 403,
+                   "The session has ended or is not this application's; log in again.");
   if (!field(f, "feed_target_type").empty() && field(f, "feed_target_type") != "self_feed")
     return problem(response, 400, "Stories go to your own feed only.");
-  auto callback = outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
+  auto callback =
+      outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
   auto cancel = outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel"));
   if (!callback || !cancel)
     return problem(response, 400, "This story would go on to another site; it stops here.");
@@ -381,8 +397,10 @@ void ConnectPages::publish(const ServiceRequest& request, ServiceResponse& respo
   auto app = context_.store.applicationWithKey(field(f, "api_key"));
   auto session = context_.store.sessionWithKey(field(f, "session_key"));
   if (!app || !session || session->appId != app->id)
-    return problem(response, 403, "The session has ended or is not this application's; log in again.");
-  auto callback = outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
+    return problem(response, 403,
+                   "The session has ended or is not this application's; log in again.");
+  auto callback =
+      outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
   auto cancel = outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel"));
   if (!callback || !cancel)
     return problem(response, 400, "This story would go on to another site; it stops here.");

@@ -3,9 +3,9 @@
 #include <arpa/inet.h>
 
 #include <QApplication>
+#include <QFont>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
-#include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
@@ -61,8 +61,8 @@ Error dialogError(int code, std::string description) {
 QString cookieDomainFor(const std::string& host) {
   in_addr v4{};
   in6_addr v6{};
-  const bool address = ::inet_pton(AF_INET, host.c_str(), &v4) == 1 ||
-                       ::inet_pton(AF_INET6, host.c_str(), &v6) == 1;
+  const bool address =
+      ::inet_pton(AF_INET, host.c_str(), &v4) == 1 || ::inet_pton(AF_INET6, host.c_str(), &v6) == 1;
   if (address || host.find('.') == std::string::npos) return QString::fromStdString(host);
   return QStringLiteral(".") + QString::fromStdString(host);
 }
@@ -195,8 +195,8 @@ void MGDialog::show() {
     // A browser engine cannot draw inside a scaled graphics scene: the
     // dialog lies over the desktop window, on the screen's rectangle.
     QWidget* desktop = screen->window();
-    _appFrame = QRect(screen->mapTo(desktop, screen->screenRect().topLeft()),
-                      screen->screenRect().size());
+    _appFrame =
+        QRect(screen->mapTo(desktop, screen->screenRect().topLeft()), screen->screenRect().size());
     host = desktop;
   }
   if (host) {
@@ -258,7 +258,7 @@ void MGDialog::sizeToFitOrientation(bool transform) {
   const int w = app.width();
   const int h = app.height();
   QRect frame = isLandscape(_orientation) && host == nullptr ? QRect(10, 10, h - 20, w - 20)
-                                                              : QRect(10, 10, w - 20, h - 20);
+                                                             : QRect(10, 10, w - 20, h - 20);
   // Centred on the window.
   const int cx = app.x() + static_cast<int>(std::ceil(w * 0.5));
   const int cy = app.y() + static_cast<int>(std::ceil(h * 0.5));
@@ -271,8 +271,9 @@ void MGDialog::layoutContents() {
   const int W = width();
   const int H = height();
   const int I = W - 22;
-  const QSize iconSize =
-      _iconView->pixmap().isNull() ? QSize(16, 16) : _iconView->pixmap().deviceIndependentSize().toSize();
+  const QSize iconSize = _iconView->pixmap().isNull()
+                             ? QSize(16, 16)
+                             : _iconView->pixmap().deviceIndependentSize().toSize();
   int t = _titleLabel->sizeHint().height();
   const int iw = iconSize.width();
   const int ih = iconSize.height();
@@ -284,9 +285,8 @@ void MGDialog::layoutContents() {
   if (_showingKeyboard && isLandscape(_orientation)) web.adjust(-20, -(t + 20), 20, t + 20);
   _webView->setGeometry(web);
   const QSize spin(37, 37);
-  _spinner->setGeometry(QRect(QPoint(web.center().x() - spin.width() / 2,
-                                     web.center().y() - spin.height() / 2),
-                              spin));
+  _spinner->setGeometry(QRect(
+      QPoint(web.center().x() - spin.width() / 2, web.center().y() - spin.height() / 2), spin));
   update();
 }
 
@@ -359,21 +359,21 @@ void MGDialog::keyboardWillHide() {
 void MGDialog::addObservers() {
   NotificationCenter& center = NotificationCenter::defaultCenter();
   QPointer<MGDialog> self(this);
-  _observers.push_back(center.addObserver(
-      kOrientationDidChangeNotification, nullptr, [self](const Notification& n) {
+  _observers.push_back(
+      center.addObserver(kOrientationDidChangeNotification, nullptr, [self](const Notification& n) {
         if (!self) return;
         int orientation = statusBarOrientation();
         if (const int* o = std::any_cast<int>(&n.object)) orientation = *o;
         self->deviceOrientationDidChange(orientation);
       }));
-  _observers.push_back(center.addObserver(kKeyboardWillShowNotification, nullptr,
-                                          [self](const Notification&) {
-                                            if (self) self->keyboardWillShow();
-                                          }));
-  _observers.push_back(center.addObserver(kKeyboardWillHideNotification, nullptr,
-                                          [self](const Notification&) {
-                                            if (self) self->keyboardWillHide();
-                                          }));
+  _observers.push_back(
+      center.addObserver(kKeyboardWillShowNotification, nullptr, [self](const Notification&) {
+        if (self) self->keyboardWillShow();
+      }));
+  _observers.push_back(
+      center.addObserver(kKeyboardWillHideNotification, nullptr, [self](const Notification&) {
+        if (self) self->keyboardWillHide();
+      }));
 }
 
 void MGDialog::removeObservers() {
@@ -430,8 +430,8 @@ void MGDialog::loadURL(const std::string& url, const std::optional<std::string>&
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (upper == "POST") {
     request.method = "POST";
-    request.headers.append({"Content-Type", QByteArray("multipart/form-data; boundary=") +
-                                                kStringBoundary});
+    request.headers.append(
+        {"Content-Type", QByteArray("multipart/form-data; boundary=") + kStringBoundary});
     auto body = generatePostBody(post);
     if (!body) {
       failSoon(body.error());
@@ -448,8 +448,7 @@ void MGDialog::loadURL(const std::string& url, const std::optional<std::string>&
   _webView->loadRequest(request);
 }
 
-bool MGDialog::shouldStartLoadWithRequest(WebView* webView, const QUrl& url,
-                                          NavigationType type) {
+bool MGDialog::shouldStartLoadWithRequest(WebView* webView, const QUrl& url, NavigationType type) {
   if (url.scheme() == QLatin1String("minglekit")) {
     // Only the site's own pages tell the outcome; the page the navigation
     // comes from is the one the web view shows (or is redirecting).

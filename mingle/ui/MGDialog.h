@@ -121,8 +121,8 @@ class MGDialog : public QWidget, public WebViewDelegate {
   // a host that is not this machine is refused (the dialog fails with
   // kMGInsecureTransportError): credentials and session keys travel only
   // over https or to a loopback address.
-  void loadURL(const std::string& url, const std::optional<std::string>& method,
-               const Params& get, const Params& post);
+  void loadURL(const std::string& url, const std::optional<std::string>& method, const Params& get,
+               const Params& post);
 
   // Closing: the delegate hears dialogDidSucceed or dialogDidCancel (or
   // didFailWithError), then the dialog fades out and goes.

@@ -56,9 +56,10 @@ void MGLoginButton::updateImage() {
   const QString name = isDown() ? buttonHighlightedImage() : buttonImage();
   if (name != _imageName) {
     _imageName = name;
-    _image = name.isEmpty()
-                 ? QPixmap()
-                 : QPixmap(QString::fromStdString(paths::resourcePath(name.toStdString()).string()));
+    _image =
+        name.isEmpty()
+            ? QPixmap()
+            : QPixmap(QString::fromStdString(paths::resourcePath(name.toStdString()).string()));
     setAccessibleName(_session && _session->isConnected() ? tr("Log out of Mingle")
                                                           : tr("Log in to Mingle"));
     updateGeometry();

@@ -13,7 +13,6 @@
 
 namespace glowsnap {
 
-
 class MGLoginButton : public QAbstractButton, public MGSessionDelegate {
   Q_OBJECT
 

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "mingle/ui/MGLoginDialog.h"
 #include <QPointer>
 #include <QTimer>
+#include "mingle/ui/MGLoginDialog.h"
 
 namespace glowsnap {
 

@@ -160,6 +160,8 @@ void HTTPReadStream::removeLoopSources() {
   sockets_.clear();
   if (timer_) loop_->removeTimer(*timer_);
   timer_.reset();
+  if (resumeTimer_) loop_->removeTimer(*resumeTimer_);
+  resumeTimer_.reset();
 }
 
 bool HTTPReadStream::open() {
@@ -290,7 +292,9 @@ bool HTTPReadStream::engineContinues(const HTTPMessage& head) const {
 }
 
 std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
-  if (error_) return -1;
+  // Bytes that arrived before a failure are still read; the failure comes
+  // after them.
+  if (error_ && buffered() == 0) return -1;
   if (state_ == State::kCreated || state_ == State::kClosed) return -1;
   std::size_t n = std::min(maxLength, buffered());
   if (n) std::memcpy(buffer, buffer_.data() + head_, n);
@@ -303,10 +307,10 @@ std::int64_t HTTPReadStream::read(std::uint8_t* buffer, std::size_t maxLength) {
     head_ = 0;
   }
   awaitingRead_ = false;
-  if (paused_ && buffered() < kResumeBelow) {
+  if (paused_ && buffered() < kResumeBelow && outcome_ == Outcome::kPending) {
     paused_ = false;
     // May hand over the held data at once, through writeCallback.
-    curl_easy_pause(easyOf(easy_), CURLPAUSE_CONT);
+    applyPause();
   }
   if (buffered() > 0 || outcome_ != Outcome::kPending) scheduleDelivery();
   return static_cast<std::int64_t>(n);
@@ -395,12 +399,47 @@ std::size_t HTTPReadStream::readCallback(char* data, std::size_t size, std::size
   auto* s = static_cast<HTTPReadStream*>(self);
   if (!s->body_) return 0;
   std::int64_t n = s->body_->read(reinterpret_cast<std::uint8_t*>(data), size * count);
+  if (n == InputStream::kWouldBlock) {
+    // Nothing may be sent yet: the upload pauses and a timer resumes it.
+    // (A read of 0 would tell libcurl the body is over.)
+    s->pauseBody(s->body_->secondsUntilReadable());
+    return CURL_READFUNC_PAUSE;
+  }
   if (n < 0) {
     s->bodyFailed_ = true;
     return CURL_READFUNC_ABORT;
   }
   s->bytesWritten_ += static_cast<std::uint64_t>(n);
   return static_cast<std::size_t>(n);
+}
+
+void HTTPReadStream::applyPause() {
+  if (!easy_) return;
+  int bits = (paused_ ? CURLPAUSE_RECV : 0) | (bodyPaused_ ? CURLPAUSE_SEND : 0);
+  curl_easy_pause(easyOf(easy_), bits);
+}
+
+void HTTPReadStream::pauseBody(double seconds) {
+  bodyPaused_ = true;
+  if (!loop_ || resumeTimer_) return;
+  // At least a few milliseconds, so that a body that is never readable
+  // does not turn the loop into a busy one.
+  double delay = seconds > 0.005 ? seconds : 0.005;
+  std::weak_ptr<HTTPReadStream> weak = weak_from_this();
+  resumeTimer_ = loop_->addTimer(
+      delay, 0,
+      [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->resumeTimer_.reset();
+        if (!self->bodyPaused_ || self->state_ == State::kClosed) return;
+        self->bodyPaused_ = false;
+        // libcurl asks for the body again at once (and pauses again when
+        // the body is still held back).
+        self->applyPause();
+        self->socketAction(CURL_SOCKET_TIMEOUT, 0);
+      },
+      mode_);
 }
 
 int HTTPReadStream::socketCallback(void*, int socket, int what, void* self, void*) {
@@ -582,12 +621,15 @@ void HTTPReadStream::deliverEvents() {
     if (state_ != State::kClosed) scheduleDelivery();
   } else if (state_ != State::kOpen) {
     // Nothing follows the end or the error.
+  } else if (buffered() > 0) {
+    // Received bytes go first, also before a failure that followed them.
+    if (!awaitingRead_) {
+      awaitingRead_ = true;
+      signal(kHasBytesAvailable);
+    }
   } else if (outcome_ == Outcome::kFailed) {
     transition(State::kFailed);
     signal(kErrorOccurred);
-  } else if (buffered() > 0 && !awaitingRead_) {
-    awaitingRead_ = true;
-    signal(kHasBytesAvailable);
   } else if (outcome_ == Outcome::kSucceeded && buffered() == 0) {
     transition(State::kAtEnd);
     signal(kEndEncountered);

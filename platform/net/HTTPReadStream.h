@@ -17,7 +17,8 @@
 // reads. It does not decode content encodings either. Body bytes
 // not yet read are held in a bounded buffer; when it is full the transfer is
 // paused until the client reads, so memory stays flat however fast the
-// peer sends.
+// peer sends. A body stream that answers InputStream::kWouldBlock pauses
+// the upload until a timer resumes it; the body ends only at a read of 0.
 //
 // A stream belongs to the thread whose loop it is scheduled on; create it,
 // use it and close it there.
@@ -85,7 +86,8 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   // the body stream cannot be opened).
   bool open();
   // Up to maxLength body bytes: the count, 0 when none are buffered now or
-  // the body is over, -1 after an error.
+  // the body is over, -1 after an error once the bytes received before it
+  // have been read (event 8 follows them).
   std::int64_t read(std::uint8_t* buffer, std::size_t maxLength);
   // Ends the exchange and releases the connection; safe to repeat.
   void close();
@@ -133,6 +135,11 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   // Whether the engine answers this head itself on the same connection.
   bool engineContinues(const HTTPMessage& head) const;
   void watchSocket(int socket, int what);
+  // The body cannot be read yet: the upload pauses, and resumes after
+  // seconds on the loop.
+  void pauseBody(double seconds);
+  // Tells libcurl which directions are paused now.
+  void applyPause();
   void socketAction(int socket, int eventMask);
   void collectResults();
   void deliverEvents();
@@ -170,6 +177,9 @@ class HTTPReadStream : public std::enable_shared_from_this<HTTPReadStream> {
   Bytes buffer_;
   std::size_t head_ = 0;
   bool paused_ = false;
+  // The upload waits for its body (InputStream::kWouldBlock).
+  bool bodyPaused_ = false;
+  std::optional<RunLoop::Handle> resumeTimer_;
   std::uint64_t bytesWritten_ = 0;
 
   State state_ = State::kCreated;

@@ -236,6 +236,20 @@ std::string URL::absoluteStringWithoutUserInfo() const {
   return copy.text_;
 }
 
+std::string URL::withoutUserInfo(std::string_view text) {
+  std::string out(text);
+  // The authority starts after "//" (or at the start for "user@host"), and
+  // ends at the first "/", "?" or "#".
+  std::size_t start = out.find("//");
+  start = start == std::string::npos ? 0 : start + 2;
+  std::size_t end = out.find_first_of("/?#", start);
+  if (end == std::string::npos) end = out.size();
+  std::size_t at = out.rfind('@', end == 0 ? 0 : end - 1);
+  if (at == std::string::npos || at < start || at >= end) return out;
+  out.erase(start, at + 1 - start);
+  return out;
+}
+
 std::optional<URL> URL::resolve(std::string_view reference) const {
   if (hasForbiddenCharacter(reference)) return std::nullopt;
   Parts r = split(reference);

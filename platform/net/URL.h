@@ -25,6 +25,10 @@ class URL {
   // The URL as messages and logs may show it: without user information, so
   // that no password is ever printed.
   std::string absoluteStringWithoutUserInfo() const;
+  // Any text that may be a URL (also one that does not parse, or a proxy
+  // given as "user:password@host:port") with the user information of its
+  // authority taken out, for messages that echo what the user typed.
+  static std::string withoutUserInfo(std::string_view text);
   // Lower case.
   const std::string& scheme() const { return scheme_; }
   bool hasAuthority() const { return hasAuthority_; }

@@ -108,25 +108,23 @@ QWebEngineProfile* sharedProfile() {
   for (const QString& scheme : signalSchemes())
     e.profile->installUrlSchemeHandler(scheme.toUtf8(), new RefusingSchemeHandler(e.profile));
   QWebEngineCookieStore* store = e.profile->cookieStore();
-  QObject::connect(store, &QWebEngineCookieStore::cookieAdded, e.profile,
-                   [](const QNetworkCookie& cookie) {
-                     BrowserEngine& st = engineState();
-                     st.cookies.erase(std::remove_if(st.cookies.begin(), st.cookies.end(),
-                                                     [&](const QNetworkCookie& c) {
-                                                       return sameCookie(c, cookie);
-                                                     }),
-                                      st.cookies.end());
-                     st.cookies.push_back(cookie);
-                   });
-  QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, e.profile,
-                   [](const QNetworkCookie& cookie) {
-                     BrowserEngine& st = engineState();
-                     st.cookies.erase(std::remove_if(st.cookies.begin(), st.cookies.end(),
-                                                     [&](const QNetworkCookie& c) {
-                                                       return sameCookie(c, cookie);
-                                                     }),
-                                      st.cookies.end());
-                   });
+  QObject::connect(
+      store, &QWebEngineCookieStore::cookieAdded, e.profile, [](const QNetworkCookie& cookie) {
+        BrowserEngine& st = engineState();
+        st.cookies.erase(
+            std::remove_if(st.cookies.begin(), st.cookies.end(),
+                           [&](const QNetworkCookie& c) { return sameCookie(c, cookie); }),
+            st.cookies.end());
+        st.cookies.push_back(cookie);
+      });
+  QObject::connect(
+      store, &QWebEngineCookieStore::cookieRemoved, e.profile, [](const QNetworkCookie& cookie) {
+        BrowserEngine& st = engineState();
+        st.cookies.erase(
+            std::remove_if(st.cookies.begin(), st.cookies.end(),
+                           [&](const QNetworkCookie& c) { return sameCookie(c, cookie); }),
+            st.cookies.end());
+      });
   store->loadAllCookies();
   return e.profile;
 }
@@ -168,15 +166,15 @@ const char* errorDomain(QWebEngineLoadingInfo::ErrorDomain domain) {
 // Hands every navigation of the main frame to the view.
 class PolicyPage : public QWebEnginePage {
  public:
-  PolicyPage(QWebEngineProfile* profile, QObject* parent, std::function<bool(const QUrl&, NavigationType)> ask)
+  PolicyPage(QWebEngineProfile* profile, QObject* parent,
+             std::function<bool(const QUrl&, NavigationType)> ask)
       : QWebEnginePage(profile, parent), ask_(std::move(ask)) {}
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
-    if (!isMainFrame) return url.scheme() == QLatin1String("http") ||
-                             url.scheme() == QLatin1String("https") ||
-                             url.scheme() == QLatin1String("about") ||
-                             url.scheme() == QLatin1String("data");
+    if (!isMainFrame)
+      return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https") ||
+             url.scheme() == QLatin1String("about") || url.scheme() == QLatin1String("data");
     return ask_(url, type);
   }
 
@@ -243,43 +241,43 @@ void WebView::ensureEngine() {
   layout()->addWidget(d_->engine);
   if (background_.isValid()) d_->page->setBackgroundColor(background_);
   d_->engine->show();
-  connect(d_->page, &QWebEnginePage::loadingChanged, this,
-          [this](const QWebEngineLoadingInfo& info) {
-            switch (info.status()) {
-              case QWebEngineLoadingInfo::LoadStartedStatus:
-                loading_ = true;
-                if (delegate_) delegate_->webViewDidStartLoad(this);
-                break;
-              case QWebEngineLoadingInfo::LoadSucceededStatus:
-                loading_ = false;
-                d_->refused.removeAll(info.url());
-                if (delegate_) delegate_->webViewDidFinishLoad(this);
-                break;
-              case QWebEngineLoadingInfo::LoadStoppedStatus:
-              case QWebEngineLoadingInfo::LoadFailedStatus: {
-                loading_ = false;
-                const bool wasRefused = d_->refused.removeAll(info.url()) > 0 ||
-                                        (info.status() == QWebEngineLoadingInfo::LoadStoppedStatus &&
-                                         !d_->refused.isEmpty());
-                if (wasRefused) {
-                  d_->refused.clear();
-                  if (delegate_)
-                    delegate_->didFailLoadWithError(
-                        this, webViewError(kWebViewErrorDomain, kWebViewFrameLoadInterrupted,
-                                           info.url().toString().toStdString() +
-                                               ": the load was stopped by the page's policy"));
-                } else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
-                  std::string what = info.errorString().toStdString();
-                  if (what.empty()) what = "the page could not be loaded";
-                  if (delegate_)
-                    delegate_->didFailLoadWithError(
-                        this, webViewError(errorDomain(info.errorDomain()), info.errorCode(),
-                                           info.url().toString().toStdString() + ": " + what));
-                }
-                break;
-              }
+  connect(
+      d_->page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        switch (info.status()) {
+          case QWebEngineLoadingInfo::LoadStartedStatus:
+            loading_ = true;
+            if (delegate_) delegate_->webViewDidStartLoad(this);
+            break;
+          case QWebEngineLoadingInfo::LoadSucceededStatus:
+            loading_ = false;
+            d_->refused.removeAll(info.url());
+            if (delegate_) delegate_->webViewDidFinishLoad(this);
+            break;
+          case QWebEngineLoadingInfo::LoadStoppedStatus:
+          case QWebEngineLoadingInfo::LoadFailedStatus: {
+            loading_ = false;
+            const bool wasRefused = d_->refused.removeAll(info.url()) > 0 ||
+                                    (info.status() == QWebEngineLoadingInfo::LoadStoppedStatus &&
+                                     !d_->refused.isEmpty());
+            if (wasRefused) {
+              d_->refused.clear();
+              if (delegate_)
+                delegate_->didFailLoadWithError(
+                    this, webViewError(kWebViewErrorDomain, kWebViewFrameLoadInterrupted,
+                                       info.url().toString().toStdString() +
+                                           ": the load was stopped by the page's policy"));
+            } else if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
+              std::string what = info.errorString().toStdString();
+              if (what.empty()) what = "the page could not be loaded";
+              if (delegate_)
+                delegate_->didFailLoadWithError(
+                    this, webViewError(errorDomain(info.errorDomain()), info.errorCode(),
+                                       info.url().toString().toStdString() + ": " + what));
             }
-          });
+            break;
+          }
+        }
+      });
 #endif
 }
 
@@ -363,8 +361,7 @@ void WebView::loadHTMLString(const QString& html, const QUrl& baseUrl) {
   html_ = html;
   if (d_->browser) {
     current_ = baseUrl;
-    if (delegate_ &&
-        !delegate_->shouldStartLoadWithRequest(this, baseUrl, WebViewDelegate::Other))
+    if (delegate_ && !delegate_->shouldStartLoadWithRequest(this, baseUrl, WebViewDelegate::Other))
       return;
     d_->browser->document()->setBaseUrl(baseUrl);
     if (baseUrl.isLocalFile()) d_->browser->setSearchPaths({baseUrl.toLocalFile()});

@@ -18,6 +18,7 @@
 #include "platform/qt/ProgressView.h"
 #include "platform/qt/Toolbar.h"
 #include "platform/qt/View.h"
+#include "support/MainLoop.h"
 #include "support/TestImages.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -300,12 +301,21 @@ TEST_F(ProcessingRun, ARunTheEngineCannotStartEndsWithAnAlertInsteadOfASpinner) 
     blocker->process();
     blockerDone = true;
   });
-  while (!PostProcess::is_run_in_progress()) std::this_thread::yield();
+  // On a failure the blocker is let finish first, so that its thread joins.
+  auto finishBlocker = [&] {
+    spinUntil([&] { return blockerDone.load(); });
+    t.join();
+  };
+  const bool taken = waitUntil([] { return PostProcess::is_run_in_progress(); });
+  if (!taken) finishBlocker();
+  ASSERT_TRUE(taken) << "the blocking run never took the pixel buffer";
 
   vc.on_btn_do_pp();
   // Qt's loop would let the blocker finish; it runs only once the engine has
   // turned the controller's run away.
-  while (!vc.selected_pp()->last_run_failed()) std::this_thread::yield();
+  const bool turnedAway = waitUntil([&] { return vc.selected_pp()->last_run_failed(); });
+  if (!turnedAway) finishBlocker();
+  ASSERT_TRUE(turnedAway) << "the engine did not turn the controller's run away";
   ASSERT_TRUE(spinUntil([&] { return !vc.isRunInProgress() && blockerDone.load(); }));
   t.join();
   EXPECT_EQ(vc.result_iv(), nullptr);

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/PixelBuffer.h"
+#include "engine/PostProcessFilter.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "support/EngineRun.h"
 #include "support/ImageCompare.h"
@@ -34,6 +38,34 @@ class LambdaFilter : public PostProcess {
  private:
   int passes_;
   Fn fn_;
+};
+
+// The same, written for the fast traversal.
+class FastLambdaFilter : public PostProcessFilter<FastLambdaFilter> {
+ public:
+  using Fn = std::function<rgb_color(int x, int y, int pass)>;
+  FastLambdaFilter(int passes, Fn fn) : passes_(passes), fn_(std::move(fn)) {}
+  std::string get_name() const override { return "Fast lambda"; }
+  int get_num_passes() const override { return passes_; }
+  rgb_color compute_pixel(int x, int y, int pass) const { return fn_(x, y, pass); }
+
+ private:
+  int passes_;
+  Fn fn_;
+};
+
+// Saves every pixel in pass 0 and gives the saved photo back in pass 1.
+class FilterOfSnapshot : public PostProcess {
+ public:
+  int get_num_passes() const override { return 2; }
+  rgb_color process_pixel_x(int x, int y, int pass) override {
+    if (pass == 0) {
+      copy_data_x(x, y);
+      return {0.0f, 0.0f, 0.0f};
+    }
+    const std::uint8_t* p = gp_data_copy + (static_cast<std::size_t>(y) * g_width + x) * 4;
+    return {p[1] * kByteToUnit, p[2] * kByteToUnit, p[3] * kByteToUnit};
+  }
 };
 
 ImageRef imageFrom(int w, int h, const std::function<Argb(int, int)>& fn) {
@@ -328,6 +360,72 @@ TEST(PostProcessFailure, ZeroResolutionAndNoImageFailQuietly) {
   EXPECT_TRUE(filter.last_run_failed());
 }
 
+// Fails the n-th buffer a run asks for (counting from 1); the others come
+// from malloc.
+struct FailingAllocator {
+  static inline int calls = 0;
+  static inline int failing = 0;
+  static std::uint8_t* allocate(std::size_t bytes) {
+    return ++calls == failing ? nullptr : static_cast<std::uint8_t*>(std::malloc(bytes));
+  }
+};
+
+TEST(PostProcessFailure, EitherBufferMissingFailsTheRunCleanlyAndSaysWhich) {
+  const std::pair<int, const char*> cases[] = {{1, "Output buffer not allocated"},
+                                               {2, "Snapshot buffer not allocated"}};
+  for (const auto& [failing, message] : cases) {
+    // Both a filter that saves pixels and one that does not: the snapshot's
+    // memory is obtained with the output buffer, before anything is posted.
+    FilterOfSnapshot saver;
+    PostProcess plainFilter;
+    for (PostProcess* filter : {static_cast<PostProcess*>(&saver), &plainFilter}) {
+      FailingAllocator::calls = 0;
+      FailingAllocator::failing = failing;
+      PostProcess::set_buffer_allocator(FailingAllocator::allocate);
+      testing::internal::CaptureStderr();
+      auto rec = runFilterOnWorker(*filter, test::solidImage(30, 20, {255, 9, 8, 7}));
+      const std::string err = testing::internal::GetCapturedStderr();
+      PostProcess::set_buffer_allocator(nullptr);
+      EXPECT_FALSE(rec.processReturned) << message;
+      EXPECT_TRUE(filter->last_run_failed()) << message;
+      EXPECT_TRUE(rec.events.empty()) << message;
+      EXPECT_EQ(filter->get_result(), nullptr) << message;
+      EXPECT_NE(err.find(message), std::string::npos) << err;
+      EXPECT_FALSE(PostProcess::is_run_in_progress()) << message;
+      EXPECT_EQ(gp_data_copy, nullptr);
+
+      ImageRef photo = test::photoLikeImage(30, 20, 4);
+      auto ok = runFilterOnWorker(*filter, photo);
+      EXPECT_TRUE(ok.processReturned) << message;
+      EXPECT_EQ(ok.searchEndCount, 1) << message;
+      if (filter == &saver) {
+        ASSERT_TRUE(ok.result);
+        EXPECT_TRUE(test::imagesEqual(*ok.result, *photo)) << "the snapshot holds the photo";
+      }
+    }
+  }
+}
+
+TEST(PostProcessFailure, AHookThatThrowsLeavesTheEngineFree) {
+  class Throwing : public PostProcess {
+   public:
+    void before_pass(int pass) override {
+      if (pass == 0) throw std::runtime_error("hook failed");
+    }
+  };
+  Throwing filter;
+  filter.prepare(test::solidImage(8, 8, {255, 1, 2, 3}));
+  // On the main thread, where the exception reaches the caller.
+  EXPECT_THROW(filter.process(), std::runtime_error);
+  EXPECT_FALSE(PostProcess::is_run_in_progress());
+  EXPECT_EQ(gp_data, nullptr);
+  EXPECT_EQ(gp_data_copy, nullptr);
+  PostProcess next;
+  auto rec = runFilterOnWorker(next, test::solidImage(8, 8, {255, 1, 2, 3}));
+  EXPECT_TRUE(rec.processReturned);
+  EXPECT_EQ(rec.searchEndCount, 1);
+}
+
 TEST(PostProcessConcurrency, SecondRunWhileOneIsInProgressIsRefused) {
   // The second run is attempted from an observer of the first run's
   // progress, on the main thread, while the first run's worker is waiting:
@@ -397,20 +495,39 @@ TEST(PostProcessConcurrency, ANewRunMayStartWhileSearchEndIsHandled) {
 }
 
 TEST(PostProcessResult, ResultIsKeptUntilTheNextRunAndTraversalsAgree) {
-  LambdaFilter filter(2, [](int x, int y, int pass) -> rgb_color {
+  // Pass 1 reads neighbours another band computes in pass 0, so a fast walk
+  // that let a band run ahead would show.
+  FastLambdaFilter filter(2, [](int x, int y, int pass) -> rgb_color {
     const rgb_color c = get_pixel(x + pass, y - 1);
     return {c.g * 1.1f, c.b + 0.01f, c.r * 0.7f};
   });
   ImageRef photo = test::photoLikeImage(61, 47, 3);
+  filter.set_traversal(Traversal::Plain);
   auto plain = runFilterOnWorker(filter, photo);
   ASSERT_TRUE(plain.result);
   EXPECT_EQ(filter.get_result(), plain.result);
+  EXPECT_EQ(filter.passes_walked_plainly(), 2);
   filter.set_traversal(Traversal::Fast);
   auto fast = runFilterOnWorker(filter, photo);
   ASSERT_TRUE(fast.result);
+  EXPECT_EQ(filter.passes_walked_plainly(), 0);
   EXPECT_NE(fast.result, plain.result);
   EXPECT_TRUE(test::imagesEqual(*fast.result, *plain.result));
   EXPECT_EQ(fast.events, plain.events);
+}
+
+TEST(PostProcessResult, AFilterNotWrittenForTheFastTraversalIsWalkedPlainlyAndSaysSo) {
+  LambdaFilter filter(2, [](int x, int y, int) { return get_pixel(x, y); });
+  filter.set_traversal(Traversal::Fast);
+  testing::internal::CaptureStderr();
+  auto first = runFilterOnWorker(filter, test::solidImage(6, 4, {255, 1, 2, 3}));
+  auto second = runFilterOnWorker(filter, test::solidImage(6, 4, {255, 1, 2, 3}));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(first.processReturned && second.processReturned);
+  EXPECT_EQ(filter.passes_walked_plainly(), 2);
+  EXPECT_NE(err.find("\"Lambda\" has no fast traversal"), std::string::npos) << err;
+  // Once per filter object, not once per run.
+  EXPECT_EQ(err.find("no fast traversal"), err.rfind("no fast traversal")) << err;
 }
 
 TEST(PostProcessRotate, QuarterAndHalfTurns) {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "FilterHarness.h"
+#include "support/TestImages.h"
+
 namespace glowsnap {
 namespace {
 
@@ -55,8 +58,35 @@ TEST(FilterCatalogue, LookUpIsExactAndOffersNoLibraryFilter) {
   EXPECT_EQ(catalogue.findAnyFilter("More Colors"), catalogue.get_pp_with_name("More Colors"));
   EXPECT_FALSE(catalogue.isLibraryFilter("More Colors"));
   EXPECT_EQ(catalogue.findAnyFilter("flash low"), nullptr);
-  // The same object every time: a filter is reused for every run.
-  EXPECT_EQ(catalogue.get_pp_with_name("Bloom"), catalogue.get_pp_with_name("Bloom"));
+}
+
+TEST(FilterCatalogue, ALookedUpFilterIsTheListsOwnObjectAndKeepsItsRun) {
+  // The catalogue holds one object per filter and hands out that one, so a
+  // result stays with the object every later look-up finds.
+  FilterCatalogue catalogue;
+  PostProcess* bloom = catalogue.get_pp_with_name("Bloom");
+  ASSERT_EQ(bloom, catalogue.filters()[2].get());
+  ImageRef result = test::applyFilter(*bloom, test::photoLikeImage(20, 14, 3));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(catalogue.get_pp_with_name("Bloom")->get_result(), result);
+  EXPECT_EQ(catalogue.findAnyFilter("Bloom")->get_result(), result);
+}
+
+TEST(FilterCatalogue, EveryFilterTakesTheFastPath) {
+  FilterCatalogue catalogue;
+  std::vector<PostProcess*> all;
+  for (const auto& f : catalogue.filters()) all.push_back(f.get());
+  for (const auto& f : catalogue.libraryFilters()) all.push_back(f.get());
+  ASSERT_EQ(all.size(), 11u);
+  for (PostProcess* filter : all) {
+    EXPECT_EQ(filter->traversal(), Traversal::Fast) << filter->get_name();
+    ASSERT_TRUE(test::applyFilter(*filter, test::photoLikeImage(33, 21, 8)));
+    EXPECT_EQ(filter->passes_walked_plainly(), 0) << filter->get_name() << " was walked plainly";
+    // The count does count: the plain traversal walks every pass plainly.
+    filter->set_traversal(Traversal::Plain);
+    ASSERT_TRUE(test::applyFilter(*filter, test::photoLikeImage(9, 7, 8)));
+    EXPECT_EQ(filter->passes_walked_plainly(), filter->get_num_passes()) << filter->get_name();
+  }
 }
 
 TEST(FilterCatalogue, ResolutionReachesEveryFilter) {

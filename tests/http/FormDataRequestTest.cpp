@@ -11,13 +11,17 @@
 namespace glowsnap::test {
 namespace {
 
+// The body exactly as the request sends it.
 std::string bodyOf(FormDataRequest& r) {
   r.buildPostBody();
-  if (r.postBodyFilePath()) {
-    std::ifstream in(*r.postBodyFilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  return r.postBody() ? stringFromBytes(*r.postBody()) : std::string();
+  auto stream = r.postBodyStream();
+  if (!stream) return std::string();
+  EXPECT_TRUE(stream->open());
+  std::string out;
+  std::uint8_t buffer[65536];
+  for (std::int64_t n; (n = stream->read(buffer, sizeof buffer)) > 0;)
+    out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+  return out;
 }
 
 std::shared_ptr<FormDataRequest> form() {
@@ -45,16 +49,24 @@ TEST(FormDataRequest, TheFourteenLineExample) {
       "\r\n"
       "\x01\x02part\r\n"
       "--0xKhTmLbOuNdArY--\r\n";
+  std::size_t before = 0;
+  for ([[maybe_unused]] const auto& e :
+       std::filesystem::directory_iterator(testTemporaryDirectory()))
+    ++before;
   EXPECT_EQ(bodyOf(*r), expected);
-  // A data part puts the body into a temporary file of the request's own.
+  // A data part makes a body of pieces sent one after another; no file is
+  // made for it.
   EXPECT_TRUE(r->shouldStreamPostDataFromDisk());
-  EXPECT_TRUE(r->didCreateTemporaryPostDataFile());
+  EXPECT_FALSE(r->didCreateTemporaryPostDataFile());
+  EXPECT_FALSE(r->postBodyFilePath().has_value());
   EXPECT_EQ(r->requestHeaders()->at("Content-Type"),
             "multipart/form-data; boundary=0xKhTmLbOuNdArY");
   EXPECT_EQ(r->requestHeaders()->at("Content-Length"), std::to_string(expected.size()));
-  std::string path = *r->postBodyFilePath();
-  r.reset();
-  EXPECT_FALSE(std::filesystem::exists(path));
+  std::size_t after = 0;
+  for ([[maybe_unused]] const auto& e :
+       std::filesystem::directory_iterator(testTemporaryDirectory()))
+    ++after;
+  EXPECT_EQ(after, before);
 }
 
 TEST(FormDataRequest, TextFieldsOnlyStayInMemory) {

@@ -16,6 +16,7 @@
 #include "http/TestEnvironment.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "support/LoopbackServer.h"
+#include "support/MainLoop.h"
 #include "support/TestSupport.h"
 
 namespace glowsnap::test {
@@ -120,7 +121,8 @@ TEST(HTTPRequestRoute, FormUploadStreamedFromATemporaryFileThatIsDeletedAtTheEnd
   // of it on the main thread without the worker waiting.
   std::thread worker([&] { request->start(); });
   worker.join();
-  runMainLoopUntil([&] { return delegate.finished + delegate.failed > 0; });
+  ASSERT_TRUE(spinMainLoopUntil([&] { return delegate.finished + delegate.failed > 0; }))
+      << "the delegate heard nothing from the request";
   EXPECT_EQ(delegate.finished, 1);
   EXPECT_FALSE(delegate.offMainThread);
   ASSERT_FALSE(indicator.values.empty());
@@ -471,7 +473,8 @@ TEST(HTTPRequestFailure, CancelFromAnotherThreadReportsCode4Once) {
   });
   request->start();
   canceller.join();
-  runMainLoopUntil([&] { return delegate.failed > 0; });
+  ASSERT_TRUE(spinMainLoopUntil([&] { return delegate.failed > 0; }))
+      << "the cancelled request never reported its failure";
   RunLoop::main().runInMode(RunLoop::kDefaultMode, 0, false);
   EXPECT_EQ(delegate.failed, 1);
   EXPECT_EQ(delegate.finished, 0);

@@ -38,11 +38,4 @@ class RecordingDelegate : public HTTPRequestDelegate {
   std::vector<int> codes;
 };
 
-// Runs the main thread's loop until pred() holds (messages performed from
-// other threads arrive there).
-template <typename Pred>
-void runMainLoopUntil(Pred pred) {
-  while (!pred()) RunLoop::main().runInMode(RunLoop::kDefaultMode, 0.05, true);
-}
-
 }  // namespace glowsnap::test

@@ -82,11 +82,10 @@ TEST_F(ConnectPagesTest, PermissionAndFeedPagesNeedTheApplicationsSession) {
                     "&session_key=nothing&ext_perm=photo_upload");
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 403);
-  auto grant = c.Post("/connect/permission",
-                      httplib::Params{{"api_key", server_->apiKey},
-                                      {"session_key", "nothing"},
-                                      {"ext_perm", "photo_upload"},
-                                      {"decision", "allow"}});
+  auto grant = c.Post("/connect/permission", httplib::Params{{"api_key", server_->apiKey},
+                                                             {"session_key", "nothing"},
+                                                             {"ext_perm", "photo_upload"},
+                                                             {"decision", "allow"}});
   ASSERT_TRUE(grant);
   EXPECT_EQ(grant->status, 403);
   auto feed = c.Post("/connect/feed", httplib::Params{{"api_key", server_->apiKey},

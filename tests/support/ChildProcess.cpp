@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,8 +82,11 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
 bool ChildProcess::running() {
   if (status_) return false;
   int status = 0;
-  pid_t r = ::waitpid(pid_, &status, WNOHANG);
+  rusage usage{};
+  pid_t r = ::wait4(pid_, &status, WNOHANG, &usage);
   if (r == pid_) {
+    exited_ = WIFEXITED(status);
+    maxResidentKiB_ = usage.ru_maxrss;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return false;
   }

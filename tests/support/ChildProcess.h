@@ -37,6 +37,11 @@ class ChildProcess {
   // Waits for the child to end by itself; its exit status, or nothing at
   // the deadline.
   std::optional<int> wait(std::chrono::milliseconds deadline);
+  // Once it has ended: whether it exited by itself (a status of 128 + n
+  // from its own handler) rather than being killed by signal n.
+  bool exited() const { return exited_; }
+  // Once it has ended: its peak resident memory in KiB.
+  long maxResidentKiB() const { return maxResidentKiB_; }
   const std::filesystem::path& log() const { return log_; }
   std::string logText() const;
   // Whether child is running and listening on port of 127.0.0.1 by the
@@ -47,6 +52,8 @@ class ChildProcess {
   ChildProcess() = default;
   pid_t pid_ = -1;
   std::optional<int> status_;
+  bool exited_ = false;
+  long maxResidentKiB_ = 0;
   std::filesystem::path log_;
 };
 

@@ -9,6 +9,9 @@
 
 #include <any>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +30,9 @@ struct EngineRunRecord {
   std::vector<std::string> events;  // "progressChanged <text>" / "searchEnd", in order
   ImageRef result;                  // get_result() taken while handling "searchEnd"
 };
+
+// How long one run may take, under sanitizers too.
+inline constexpr int kRunDeadlineSeconds = 240;
 
 // Prepares filter with image and runs it on a worker thread until the run
 // has ended (with or without "searchEnd").
@@ -60,7 +66,19 @@ inline EngineRunRecord runFilterOnWorker(PostProcess& filter, const ImageRef& im
   // once when nothing else is registered.
   RunLoop& loop = RunLoop::current();
   auto keepAlive = loop.addTimer(1e9, 0, [] {});
-  while (!done) loop.runInMode(RunLoop::kDefaultMode, 60.0, true);
+  // The worker holds this frame's record and filter, so a run past its
+  // deadline cannot be left behind: the test process stops, saying why,
+  // instead of hanging until CTest's time-out.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kRunDeadlineSeconds);
+  while (!done) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::fprintf(stderr, "runFilterOnWorker: \"%s\" did not end within %d s\n",
+                   filter.get_name().c_str(), kRunDeadlineSeconds);
+      std::abort();
+    }
+    loop.runInMode(RunLoop::kDefaultMode, 1.0, true);
+  }
   loop.removeTimer(keepAlive);
   worker.join();
 

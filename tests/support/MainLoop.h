@@ -24,6 +24,19 @@ bool spinMainLoopUntil(Pred pred, double seconds = 30.0) {
   return true;
 }
 
+// Waits on the calling thread, without serving any loop, until pred() holds
+// or seconds have passed; answers pred() at the end. For waits that must not
+// let the main loop deliver anything meanwhile.
+template <typename Pred>
+bool waitUntil(Pred pred, double seconds = 30.0) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= deadline) return pred();
+    std::this_thread::yield();
+  }
+  return true;
+}
+
 // Runs the main loop for seconds, whatever happens.
 inline void spinMainLoopFor(double seconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

@@ -35,9 +35,10 @@ MGValue answer(std::initializer_list<std::pair<const char*, const char*>> entrie
 }
 
 TEST(MGLoginDialogAnswer, IsReadExactlyOrRefused) {
-  auto good = MGLoginDialog::sessionFromAnswer(
-      answer({{"uid", "9007199254740993"}, {"session_key", "k"}, {"secret", "s"},
-              {"expires", "4102444801"}}));
+  auto good = MGLoginDialog::sessionFromAnswer(answer({{"uid", "9007199254740993"},
+                                                       {"session_key", "k"},
+                                                       {"secret", "s"},
+                                                       {"expires", "4102444801"}}));
   ASSERT_TRUE(good) << good.error().description;
   EXPECT_EQ(good->uid, 9007199254740993u) << "all 64 bits of the user id";
   EXPECT_EQ(good->sessionKey, "k");
@@ -94,7 +95,8 @@ TEST(MGDialogRequests, URLsBodiesAndTheSite) {
   ASSERT_TRUE(body);
   const std::string boundary = MGDialog::kStringBoundary;
   EXPECT_EQ(std::string(body->begin(), body->end()),
-            "--" + boundary + "\r\nContent-Disposition: form-data; name=\"display\"\r\n\r\ntouch\r\n--" +
+            "--" + boundary +
+                "\r\nContent-Disposition: form-data; name=\"display\"\r\n\r\ntouch\r\n--" +
                 boundary + "\r\n");
   EXPECT_FALSE(MGDialog::generatePostBody({{"x", "a\r\n--" + boundary + "\r\n"}}))
       << "a value holding the boundary line";
@@ -107,7 +109,8 @@ TEST(MGDialogRequests, URLsBodiesAndTheSite) {
   EXPECT_FALSE(MGDialog::isSiteURL(QUrl("http://localhost:8420/login"), site)) << "host";
   EXPECT_FALSE(MGDialog::isSiteURL(QUrl("http://127.0.0.1.evil.example:8420/"), site));
   EXPECT_FALSE(MGDialog::isSiteURL(QUrl(), site));
-  EXPECT_TRUE(MGDialog::isSiteURL(QUrl("https://Mingle.example.org/x"), "https://mingle.example.org"));
+  EXPECT_TRUE(
+      MGDialog::isSiteURL(QUrl("https://Mingle.example.org/x"), "https://mingle.example.org"));
 }
 
 TEST(ConnectPagesOutcome, StaysWithTheClientOrTheSite) {

@@ -23,19 +23,17 @@ QString runScript(MGDialog& dialog, const QString& script) {
 }
 
 bool waitForElement(MGDialog& dialog, const QString& selector, double seconds) {
-  const QString probe =
-      QStringLiteral("document.querySelector('%1') ? 'yes' : 'no'").arg(selector);
+  const QString probe = QStringLiteral("document.querySelector('%1') ? 'yes' : 'no'").arg(selector);
   return waitUntil([&] { return runScript(dialog, probe) == QLatin1String("yes"); }, seconds);
 }
 
 void submitLogin(MGDialog& dialog, const std::string& name, const std::string& password) {
-  const QString script =
-      QStringLiteral(
-          "document.getElementById('email').value = %1;"
-          "document.getElementById('pass').value = %2;"
-          "document.getElementById('login_button').click(); 'sent'")
-          .arg(QStringLiteral("'%1'").arg(QString::fromStdString(name)),
-               QStringLiteral("'%1'").arg(QString::fromStdString(password)));
+  const QString script = QStringLiteral(
+                             "document.getElementById('email').value = %1;"
+                             "document.getElementById('pass').value = %2;"
+                             "document.getElementById('login_button').click(); 'sent'")
+                             .arg(QStringLiteral("'%1'").arg(QString::fromStdString(name)),
+                                  QStringLiteral("'%1'").arg(QString::fromStdString(password)));
   runScript(dialog, script);
 }
 

@@ -16,7 +16,9 @@
 #include <ostream>
 
 // Texts of the page read in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace glowsnap::test {
 

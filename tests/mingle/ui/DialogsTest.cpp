@@ -151,8 +151,9 @@ TEST_F(Dialogs, LoginThroughTheRealPageWithCancelWrongPasswordAndTheButton) {
       return dialog != nullptr;
     }));
     ASSERT_TRUE(waitUntil([&] {
-      return runScript(*dialog, "document.querySelector('#email, #continue_button') ? "
-                                "document.querySelector('#email, #continue_button').id : ''") != "";
+      return runScript(*dialog,
+                       "document.querySelector('#email, #continue_button') ? "
+                       "document.querySelector('#email, #continue_button').id : ''") != "";
     }));
     EXPECT_EQ(runScript(*dialog, "document.querySelector('#email, #continue_button').id"), "email");
     dialog->cancel();
@@ -194,6 +195,27 @@ TEST_F(Dialogs, PermissionGrantedAndRefusedAndAStoryPosted) {
     ASSERT_TRUE(waitUntil([&] { return heard.outcomes() > 0; }));
     EXPECT_EQ(heard.cancelled, 1);
     EXPECT_FALSE((*store)->hasPermission(uid, app->id, "photo_upload")) << "the refusal is kept";
+  }
+
+  // "offline_access" granted goes on to the login page in the same dialog,
+  // and the login there ends it with a new session.
+  {
+    DialogRecorder heard;
+    const std::string before = *session_->sessionKey();
+    QPointer<MGPermissionDialog> dialog = new MGPermissionDialog(session_);
+    dialog->setPermission("offline_access");
+    dialog->setDelegate(&heard);
+    dialog->show();
+    ASSERT_TRUE(waitForElement(*dialog, "#allow_button"));
+    runScript(*dialog, "document.getElementById('allow_button').click(); 1");
+    ASSERT_TRUE(waitForElement(*dialog, "#email")) << "no login page after the grant";
+    EXPECT_EQ(heard.outcomes(), 0);
+    EXPECT_TRUE((*store)->hasPermission(uid, app->id, "offline_access"));
+    submitLogin(*dialog, server_->userName, server_->password);
+    ASSERT_TRUE(waitUntil([&] { return heard.outcomes() > 0; }));
+    EXPECT_EQ(heard.succeeded, 1);
+    ASSERT_TRUE(session_->sessionKey());
+    EXPECT_NE(*session_->sessionKey(), before) << "the login's session was not taken";
   }
 
   // A story with quotes, a line break and markup reaches the user's page

@@ -77,5 +77,13 @@ TEST(URL, PercentDecodingKeepsMalformedEscapes) {
   EXPECT_EQ(percentDecode("%zz%41"), "%zzA");
 }
 
+TEST(URL, TextThatMayBeAURLLosesItsUserInformation) {
+  EXPECT_EQ(URL::withoutUserInfo("http://user:pw@host:99999999/a@b"), "http://host:99999999/a@b");
+  EXPECT_EQ(URL::withoutUserInfo("user:pw@proxy:3128"), "proxy:3128");
+  EXPECT_EQ(URL::withoutUserInfo("http://a:b@c@host/?q=x@y#f@g"), "http://host/?q=x@y#f@g");
+  EXPECT_EQ(URL::withoutUserInfo("http://host/path@x"), "http://host/path@x");
+  EXPECT_EQ(URL::withoutUserInfo("plain text"), "plain text");
+}
+
 }  // namespace
 }  // namespace glowsnap

@@ -1,0 +1,18 @@
+# Fails when a source of engine/ includes anything from filters/: the engine
+# runs filters it is handed and knows none of them.
+file(GLOB sources "${ENGINE_DIR}/*.h" "${ENGINE_DIR}/*.cpp")
+set(offending "")
+foreach(source IN LISTS sources)
+  file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]filters/")
+  if(lines)
+    list(APPEND offending "${source}: ${lines}")
+  endif()
+endforeach()
+if(offending)
+  string(REPLACE ";" "\n" offending "${offending}")
+  message(FATAL_ERROR "engine/ includes filters/:\n${offending}")
+endif()
+list(LENGTH sources count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no engine sources found in ${ENGINE_DIR}")
+endif()
