@@ -148,7 +148,9 @@ void MailComposeViewController::setSMTPConfiguration(std::optional<SMTPConfigura
 
 MailMessage MailComposeViewController::message() const {
   MailMessage m;
-  if (to_) m.to = MailMessage::parseAddresses(to_->text().toStdString()).value_or(std::vector<std::string>{});
+  if (to_)
+    m.to =
+        MailMessage::parseAddresses(to_->text().toStdString()).value_or(std::vector<std::string>{});
   m.subject = subject_ ? subject_->text().toStdString() : subjectText_;
   m.body = body_ ? body_->toPlainText().toStdString() : bodyText_;
   m.attachments = attachments_;
@@ -196,8 +198,7 @@ void MailComposeViewController::sendOverSMTP(MailMessage m) {
           performOnMainThread(
               [relay, percent] {
                 if (relay->composer && relay->composer->status_)
-                  relay->composer->status_->setText(
-                      QString("Sending... %1%").arg(percent));
+                  relay->composer->status_->setText(QString("Sending... %1%").arg(percent));
               },
               false);
         });
@@ -222,7 +223,8 @@ void MailComposeViewController::handToMailProgram(const MailMessage& m) {
   const fs::path dir = handOverDirectory();
   std::random_device rd;
   const fs::path folder = dir / std::to_string(rd());
-  if (!paths::ensureDirectory(folder)) return failed("The attachment could not be written to " + folder.string() + ".");
+  if (!paths::ensureDirectory(folder))
+    return failed("The attachment could not be written to " + folder.string() + ".");
   QStringList args;
   if (!m.subject.empty()) args << "--subject" << QString::fromStdString(m.subject);
   if (!m.body.empty()) args << "--body" << QString::fromStdString(m.body);
@@ -237,21 +239,25 @@ void MailComposeViewController::handToMailProgram(const MailMessage& m) {
   process_ = process;
   setSending(true);
   status_->setText("Opening your mail program...");
-  QObject::connect(process, &QProcess::errorOccurred, view_.get(), [this, process](QProcess::ProcessError e) {
-    if (e != QProcess::FailedToStart) return;
-    process->deleteLater();
-    setSending(false);
-    failed("No mail program could be opened: " + mailProgram_ +
-           " is not installed (Debian: xdg-utils), and no mail server is set.");
-  });
-  QObject::connect(process, &QProcess::finished, view_.get(), [this, process](int code, QProcess::ExitStatus how) {
-    process->deleteLater();
-    setSending(false);
-    if (how == QProcess::NormalExit && code == 0) return finish(MailComposeResultSaved, nullptr);
-    const std::string said = process->readAllStandardError().trimmed().toStdString();
-    failed("Your mail program could not take the message (" + mailProgram_ + " ended with " +
-           std::to_string(code) + (said.empty() ? "" : ": " + said) + ").");
-  });
+  QObject::connect(process, &QProcess::errorOccurred, view_.get(),
+                   [this, process](QProcess::ProcessError e) {
+                     if (e != QProcess::FailedToStart) return;
+                     process->deleteLater();
+                     setSending(false);
+                     failed("No mail program could be opened: " + mailProgram_ +
+                            " is not installed (Debian: xdg-utils), and no mail server is set.");
+                   });
+  QObject::connect(
+      process, &QProcess::finished, view_.get(),
+      [this, process](int code, QProcess::ExitStatus how) {
+        process->deleteLater();
+        setSending(false);
+        if (how == QProcess::NormalExit && code == 0)
+          return finish(MailComposeResultSaved, nullptr);
+        const std::string said = process->readAllStandardError().trimmed().toStdString();
+        failed("Your mail program could not take the message (" + mailProgram_ + " ended with " +
+               std::to_string(code) + (said.empty() ? "" : ": " + said) + ").");
+      });
   process->start(QString::fromStdString(mailProgram_), args);
 }
 

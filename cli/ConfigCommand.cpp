@@ -78,8 +78,7 @@ int get(const Options& o) {
     return complain(o.key + ": no such setting (glowsnap config list shows them)", kExitUsage);
   if (info && info->kind == SettingKind::Secret) {
     if (!s.isSet(o.key)) return kExitUnset;
-    std::fprintf(stderr, "glowsnap config: %s is set; a password is never shown\n",
-                 o.key.c_str());
+    std::fprintf(stderr, "glowsnap config: %s is set; a password is never shown\n", o.key.c_str());
     return 0;
   }
   auto value = s.text(o.key);
@@ -90,7 +89,8 @@ int get(const Options& o) {
 
 int set(const Options& o) {
   const SettingInfo* info = AppSettings::info(o.key);
-  if (!info) return complain(o.key + ": no such setting (glowsnap config list shows them)", kExitUsage);
+  if (!info)
+    return complain(o.key + ": no such setting (glowsnap config list shows them)", kExitUsage);
   std::string value = o.value;
   if (info->kind == SettingKind::Secret) {
     if (o.hasValue)
@@ -100,7 +100,8 @@ int set(const Options& o) {
                       kExitUsage);
     auto read = readSecret(o.key);
     if (!read) return complain(o.key + ": no password given and no terminal to ask", kExitUsage);
-    if (read->empty()) return complain(o.key + ": the password is empty; nothing changed", kExitUsage);
+    if (read->empty())
+      return complain(o.key + ": the password is empty; nothing changed", kExitUsage);
     value = *read;
   } else if (!o.hasValue) {
     return complain(o.key + ": which value? (glowsnap config set " + o.key + " VALUE)", kExitUsage);

@@ -39,8 +39,8 @@ std::string encodedWords(std::string_view text) {
     if (end <= i) end = std::min(text.size(), i + 39);
     std::string chunk(text.substr(i, end - i));
     if (!out.empty()) out += "\r\n ";
-    out += "=?UTF-8?B?" +
-           Base64::stringByEncodingBytes(chunk.data(), chunk.size()).value_or("") + "?=";
+    out += "=?UTF-8?B?" + Base64::stringByEncodingBytes(chunk.data(), chunk.size()).value_or("") +
+           "?=";
     i = end;
   }
   return out;

@@ -65,8 +65,7 @@ Status SMTPMailer::send(const SMTPConfiguration& configuration, const MailMessag
   if (!url || (url->scheme() != "smtp" && url->scheme() != "smtps") || url->host().empty())
     return mailError(kMailInvalidConfiguration,
                      configuration.url + ": not an smtp:// or smtps:// address");
-  if (message.to.empty())
-    return mailError(kMailInvalidRecipient, "the message has no recipient");
+  if (message.to.empty()) return mailError(kMailInvalidRecipient, "the message has no recipient");
   for (const std::string& to : message.to)
     if (!MailMessage::isValidAddress(to))
       return mailError(kMailInvalidRecipient, "\"" + to + "\" is not a mail address");
@@ -91,8 +90,8 @@ Status SMTPMailer::send(const SMTPConfiguration& configuration, const MailMessag
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(c, CURLOPT_USE_SSL, local ? static_cast<long>(CURLUSESSL_TRY)
-                                             : static_cast<long>(CURLUSESSL_ALL));
+  curl_easy_setopt(c, CURLOPT_USE_SSL,
+                   local ? static_cast<long>(CURLUSESSL_TRY) : static_cast<long>(CURLUSESSL_ALL));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 20L);
   // A server that stops taking the message for a minute has failed.
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);

@@ -30,9 +30,8 @@ bool isLoopback(const std::string& address) {
 }  // namespace
 
 void NatterAPI::registerRoutes(Router& router) {
-  router.add("GET", "/account/verify\\.xml", [this](const ServiceRequest& rq, ServiceResponse& rs) {
-    verifyCredentials(rq, rs);
-  });
+  router.add("GET", "/account/verify\\.xml",
+             [this](const ServiceRequest& rq, ServiceResponse& rs) { verifyCredentials(rq, rs); });
 }
 
 bool NatterAPI::mayCarryCredentials(const ServiceRequest& request) {

@@ -31,9 +31,8 @@ class PhotoIntake {
 
   // Stores data as a photo of owner in album; appId 0 for an upload that no
   // registered application made.
-  std::variant<Photo, PhotoRefusal> store(const User& owner, const Album& album,
-                                          std::int64_t appId, std::string_view data,
-                                          const std::string& caption);
+  std::variant<Photo, PhotoRefusal> store(const User& owner, const Album& album, std::int64_t appId,
+                                          std::string_view data, const std::string& caption);
 
  private:
   ServiceContext& context_;

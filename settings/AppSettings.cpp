@@ -180,8 +180,8 @@ Status AppSettings::set(const std::string& key, const std::string& value) {
       break;
   }
   if (!defaults_.synchronize())
-    return settingsError(kSettingsNotWritten, defaults_.file().string() +
-                                                  ": not written: " + defaults_.lastError());
+    return settingsError(kSettingsNotWritten,
+                         defaults_.file().string() + ": not written: " + defaults_.lastError());
   return {};
 }
 
@@ -197,8 +197,8 @@ Status AppSettings::unset(const std::string& key) {
   if (defaults_.hasKey(key)) {
     defaults_.removeObject(key);
     if (!defaults_.synchronize())
-      return settingsError(kSettingsNotWritten, defaults_.file().string() +
-                                                    ": not written: " + defaults_.lastError());
+      return settingsError(kSettingsNotWritten,
+                           defaults_.file().string() + ": not written: " + defaults_.lastError());
   }
   return {};
 }

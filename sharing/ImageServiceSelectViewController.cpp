@@ -103,8 +103,8 @@ void ImageServiceSelectViewController::layout_table() {
   const Rect area(0, h, viewFrame.size.width, viewFrame.size.height - h);
   const float cx = area.origin.x + area.size.width / 2;
   const float cy = area.origin.y + area.size.height / 2;
-  View::setFrame(m_table_view, Rect(cx - content.width / 2, cy - content.height / 2,
-                                    content.width, content.height));
+  View::setFrame(m_table_view, Rect(cx - content.width / 2, cy - content.height / 2, content.width,
+                                    content.height));
 }
 
 void ImageServiceSelectViewController::setIs_toolbar_hidden(bool hidden) {

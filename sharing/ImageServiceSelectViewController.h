@@ -32,14 +32,14 @@
 #include <thread>
 #include <vector>
 
+#include "mingle/MGRequest.h"
+#include "mingle/MGSession.h"
+#include "mingle/ui/MGDialog.h"
 #include "platform/graphics/Image.h"
 #include "platform/qt/ActivityIndicator.h"
 #include "platform/qt/AlertView.h"
 #include "platform/qt/ProgressView.h"
 #include "platform/qt/TableView.h"
-#include "mingle/MGRequest.h"
-#include "mingle/MGSession.h"
-#include "mingle/ui/MGDialog.h"
 #include "settings/AppSettings.h"
 
 namespace glowsnap {

@@ -79,7 +79,8 @@ namespace {
 bool maySendCredentials(const std::string& url) {
   auto parsed = URL::parse(url);
   if (!parsed) return false;
-  return parsed->scheme() == "https" || (parsed->scheme() == "http" && MGIsLoopbackHost(parsed->host()));
+  return parsed->scheme() == "https" ||
+         (parsed->scheme() == "http" && MGIsLoopbackHost(parsed->host()));
 }
 
 }  // namespace
@@ -177,7 +178,8 @@ void ImageServiceSelectViewController::upload_to_natter() {
     }
   }
   if (failed)
-    NatterRelay::toScreen(relay, [](ImageServiceSelectViewController& s) { s.requestFailed(nullptr); });
+    NatterRelay::toScreen(relay,
+                          [](ImageServiceSelectViewController& s) { s.requestFailed(nullptr); });
   NatterRelay::toScreen(relay, [auth_failed](ImageServiceSelectViewController& s) {
     s.upload_to_natter_did_finish_auth_failed(auth_failed);
   });

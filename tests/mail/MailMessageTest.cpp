@@ -70,7 +70,8 @@ TEST(MailMessage, AddressesAreSingleAndPlain) {
     EXPECT_FALSE(MailMessage::isValidAddress(bad)) << bad;
   auto list = MailMessage::parseAddresses(" ann@example.org, bob@example.org;eve@x.example ");
   ASSERT_TRUE(list);
-  EXPECT_EQ(*list, (std::vector<std::string>{"ann@example.org", "bob@example.org", "eve@x.example"}));
+  EXPECT_EQ(*list,
+            (std::vector<std::string>{"ann@example.org", "bob@example.org", "eve@x.example"}));
   EXPECT_EQ(MailMessage::parseAddresses(""), std::vector<std::string>{});
   EXPECT_FALSE(MailMessage::parseAddresses("ann@example.org, not an address"));
 }

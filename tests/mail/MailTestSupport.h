@@ -10,8 +10,10 @@
 namespace glowsnap::test {
 
 // The decoded bytes of the Base64 part whose file name is fileName.
-inline std::optional<Bytes> attachmentNamed(const std::string& message, const std::string& fileName) {
-  const std::string marker = "Content-Disposition: attachment; filename=\"" + fileName + "\"\r\n\r\n";
+inline std::optional<Bytes> attachmentNamed(const std::string& message,
+                                            const std::string& fileName) {
+  const std::string marker =
+      "Content-Disposition: attachment; filename=\"" + fileName + "\"\r\n\r\n";
   auto start = message.find(marker);
   if (start == std::string::npos) return std::nullopt;
   start += marker.size();

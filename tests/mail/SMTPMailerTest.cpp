@@ -61,7 +61,8 @@ TEST(SMTPMailer, LogsInAndIsRefusedWithAWrongPassword) {
       << wrong.error().description;
   EXPECT_EQ(wrong.error().description.find("wrong"), std::string::npos) << "no password in it";
   EXPECT_TRUE(server->messages().empty());
-  Status without = SMTPMailer::send({server->url(), std::nullopt, std::nullopt, "ann@example.org"}, m);
+  Status without =
+      SMTPMailer::send({server->url(), std::nullopt, std::nullopt, "ann@example.org"}, m);
   EXPECT_FALSE(without) << "the server wants a log-in";
 
   Status right = SMTPMailer::send({server->url(), "ann", "s3cret pass", "ann@example.org"}, m);
@@ -93,7 +94,8 @@ TEST(SMTPMailer, ACancelledSendStopsAndDeliversNothing) {
   auto server = test::SMTPServer::start(&why);
   ASSERT_NE(server, nullptr) << why;
   std::atomic<bool> cancelled{true};
-  Status s = SMTPMailer::send({server->url(), {}, {}, "a@b.example"}, photoMail(500000), &cancelled);
+  Status s =
+      SMTPMailer::send({server->url(), {}, {}, "a@b.example"}, photoMail(500000), &cancelled);
   ASSERT_FALSE(s);
   EXPECT_EQ(s.error().code, kMailCancelled);
   EXPECT_TRUE(server->messages().empty());

@@ -113,7 +113,8 @@ TEST_F(MailRoute, WithoutAMailServerTheDesktopsMailProgramGetsIt) {
   ScopedEnv tmp("GLOWSNAP_TMPDIR", (dir_.path() / "tmp").string());
   openComposer();
   EXPECT_EQ(text(composer()->sendButton()->text()), "Open in Mail Program");
-  EXPECT_NE(text(composer()->statusLabel()->text()).find("No mail server is set"), std::string::npos);
+  EXPECT_NE(text(composer()->statusLabel()->text()).find("No mail server is set"),
+            std::string::npos);
   QTest::keyClicks(composer()->toField(), "bob@example.org");
   QTest::keyClicks(composer()->subjectField(), "My photo");
   QTest::mouseClick(composer()->sendButton(), Qt::LeftButton);

@@ -44,9 +44,7 @@ class MingleRoute : public SharingTest {
     ASSERT_TRUE(s.set(AppSettings::kMingleAPIKey, server_->apiKey).ok());
     ASSERT_TRUE(s.set(AppSettings::kMingleAPISecret, server_->secret).ok());
   }
-  void TearDown() override {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
+  void TearDown() override { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
   template <typename D>
   D* waitForDialog(const char* what) {
@@ -54,7 +52,8 @@ class MingleRoute : public SharingTest {
     EXPECT_TRUE(waitUntil([&] {
       found = screen() ? dynamic_cast<D*>(screen()->mingle_dialog()) : nullptr;
       return found != nullptr;
-    })) << "no " << what << " dialog";
+    })) << "no "
+        << what << " dialog";
     return found;
   }
   void allow() {
@@ -65,7 +64,8 @@ class MingleRoute : public SharingTest {
     runScript(*permission, "document.getElementById('allow_button').click(); 1");
   }
   void waitForUpload(std::size_t photos) {
-    ASSERT_TRUE(waitUntil([&] { return photosUnder(server_->dataDirectory() / "photos") == photos; }, 60))
+    ASSERT_TRUE(
+        waitUntil([&] { return photosUnder(server_->dataDirectory() / "photos") == photos; }, 60))
         << server_->log();
     ASSERT_TRUE(waitUntil([&] { return AlertView::visibleAlerts().empty(); }))
         << "the alert stayed: " << (alertTitles().empty() ? "" : alertTitles().front());

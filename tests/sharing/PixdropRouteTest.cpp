@@ -48,7 +48,9 @@ class PixdropRoute : public SharingTest {
     if (PrivateKeyring::keyringStarted()) (void)settings().unset(AppSettings::kNatterPassword);
   }
 
-  AppSettings settings() { return AppSettings(*settings_, &CredentialStorage::sharedCredentialStorage()); }
+  AppSettings settings() {
+    return AppSettings(*settings_, &CredentialStorage::sharedCredentialStorage());
+  }
   void account(const std::string& name, const std::string& password) {
     ASSERT_TRUE(settings().set(AppSettings::kNatterUsername, name).ok());
     if (password.empty()) {
@@ -75,8 +77,10 @@ TEST_F(PixdropRoute, ThePhotoArrivesAsTheResultsJpegWhileTheAlertCountsUp) {
   ASSERT_NE(screen(), nullptr);
   clickRow(1);
   ASSERT_EQ(alertTitles(), std::vector<std::string>{"Uploading..."});
-  ASSERT_TRUE(spinUntil([&] { return !screen()->isUploading() && AlertView::visibleAlerts().empty(); }))
-      << "the upload did not end; alerts: " << alertTitles().size();
+  ASSERT_TRUE(spinUntil([&] {
+    return !screen()->isUploading() && AlertView::visibleAlerts().empty();
+  })) << "the upload did not end; alerts: "
+      << alertTitles().size();
 
   const auto stored = photosUnder(photos());
   ASSERT_EQ(stored.size(), 1u) << server_->log();
@@ -121,7 +125,8 @@ TEST_F(PixdropRoute, AWrongPasswordIsTheAuthorizationAlertAndNothingIsStored) {
   ASSERT_TRUE(waitForAlert("Natter Authorization Failed")) << alertTitles().size();
   EXPECT_EQ(AlertView::visibleAlerts().front()->message(),
             "Please, specify correct natter username and password in application settings.");
-  EXPECT_EQ(AlertView::visibleAlerts().front()->buttonTitles(), std::vector<std::string>{"Dismiss"});
+  EXPECT_EQ(AlertView::visibleAlerts().front()->buttonTitles(),
+            std::vector<std::string>{"Dismiss"});
   EXPECT_TRUE(photosUnder(photos()).empty());
   EXPECT_EQ(server_->log().find("/api/upload"), std::string::npos) << "no upload after a refusal";
 }
@@ -160,7 +165,8 @@ TEST_F(PixdropRoute, ARefusedUploadOrAFailedCheckIsTheNetworkAlertNeverASuccess)
   clickRow(1);
   EXPECT_FALSE(screen()->isUploading());
   ASSERT_EQ(alertTitles(), std::vector<std::string>{"Natter Authorization Failed"});
-  EXPECT_NE(AlertView::visibleAlerts().front()->message().find("only over https"), std::string::npos);
+  EXPECT_NE(AlertView::visibleAlerts().front()->message().find("only over https"),
+            std::string::npos);
 }
 
 TEST_F(PixdropRoute, TheScreenMayGoWhileAnUploadRuns) {

@@ -128,8 +128,8 @@ TEST_F(SharingScreen, TheProgressAlertAndItsTexts) {
   s->hide_waiting();
   EXPECT_TRUE(AlertView::visibleAlerts().empty());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  s->hide_waiting();        // again: nothing happens
-  s->setProgress(0.75f);    // a late update: the label is gone with its alert
+  s->hide_waiting();      // again: nothing happens
+  s->setProgress(0.75f);  // a late update: the label is gone with its alert
   EXPECT_EQ(s->lbl_bytes_sent(), nullptr);
 
   s->show_waiting_with_progress(false);
@@ -140,7 +140,8 @@ TEST_F(SharingScreen, TheProgressAlertAndItsTexts) {
   ASSERT_EQ(AlertView::visibleAlerts().size(), 1u);
   EXPECT_EQ(AlertView::visibleAlerts().front()->title(), "Network Error");
   EXPECT_EQ(AlertView::visibleAlerts().front()->message(), "Please, try again later");
-  EXPECT_EQ(AlertView::visibleAlerts().front()->buttonTitles(), std::vector<std::string>{"Dismiss"});
+  EXPECT_EQ(AlertView::visibleAlerts().front()->buttonTitles(),
+            std::vector<std::string>{"Dismiss"});
 }
 
 }  // namespace

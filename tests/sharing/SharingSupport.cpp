@@ -79,7 +79,8 @@ void SharingTest::makeResult(const ImageRef& image) {
   ASSERT_TRUE(spinUntil([&] { return !vc().isMoving(); }));
   QTest::mouseClick(button("btn_do_pp"), Qt::LeftButton);
   ASSERT_TRUE(spinUntil([&] {
-    return !vc().isRunInProgress() && vc().screenState() == GlowsnapViewController::ScreenState::Result;
+    return !vc().isRunInProgress() &&
+           vc().screenState() == GlowsnapViewController::ScreenState::Result;
   })) << "the run did not end on the result screen";
   ASSERT_NE(vc().get_image_to_save(), nullptr);
 }

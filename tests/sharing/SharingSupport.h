@@ -5,8 +5,8 @@
 #pragma once
 
 #include <QPushButton>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 #include <memory>
 #include <optional>
 #include <string>

@@ -3,9 +3,9 @@
 // screen replacing the first.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QPointer>
 #include <cstdio>
-#include <unistd.h>
 
 #include "platform/qt/ActionSheet.h"
 #include "platform/qt/ModalView.h"

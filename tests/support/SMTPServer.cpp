@@ -85,9 +85,9 @@ std::unique_ptr<SMTPServer> SMTPServer::start(std::string* why,
   std::ofstream(script) << kScript;
   std::vector<std::string> argv = {kPython, script.string(), mail.string(), portFile.string()};
   if (user) argv.push_back(*user);
-  server->child_ = ChildProcess::start(argv, {{"PYTHONDONTWRITEBYTECODE", "1"}},
-                                       user ? password.value_or("") + "\n" : "",
-                                       server->dir_ / "smtpd.log");
+  server->child_ =
+      ChildProcess::start(argv, {{"PYTHONDONTWRITEBYTECODE", "1"}},
+                          user ? password.value_or("") + "\n" : "", server->dir_ / "smtpd.log");
   if (!server->child_) {
     *why = "the SMTP server could not be started";
     return nullptr;

@@ -29,9 +29,9 @@ class SMTPServer {
   static bool available(std::string* why);
   // Starts the server; nullptr (with the reason in *why) when Python or
   // aiosmtpd is missing or it does not come up within 30 seconds.
-  static std::unique_ptr<SMTPServer> start(std::string* why,
-                                           const std::optional<std::string>& user = std::nullopt,
-                                           const std::optional<std::string>& password = std::nullopt);
+  static std::unique_ptr<SMTPServer> start(
+      std::string* why, const std::optional<std::string>& user = std::nullopt,
+      const std::optional<std::string>& password = std::nullopt);
   ~SMTPServer();
 
   int port() const { return port_; }
