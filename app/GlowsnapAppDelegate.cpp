@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "app/GlowsnapViewController.h"
+#include "mingle/ui/MGDialog.h"
 #include "platform/qt/AlertView.h"
 #include "platform/qt/Application.h"
 #include "platform/qt/Panel.h"
@@ -52,6 +53,7 @@ GlowsnapAppDelegate::~GlowsnapAppDelegate() {
     View::removeFromSuperview(m_viewController->view());
   m_viewController.reset();
   if (Panel::defaultHost() == m_screen) Panel::setDefaultHost(nullptr);
+  MGDialog::setDefaultHost(nullptr);
 }
 
 QSize GlowsnapAppDelegate::firstWindowSize(QSize screen, double preferredScale, QSize available) {
@@ -69,6 +71,8 @@ void GlowsnapAppDelegate::applicationDidFinishLaunching() {
   Application::setStatusBarHidden(true, true);
   // Alerts and sheets are laid over the portrait screen.
   Panel::setDefaultHost(m_screen);
+  // The Mingle dialogs lie over the screen, as alerts do.
+  MGDialog::setDefaultHost(m_screen);
   QWidget* v = m_viewController->view();
   View::addSubview(m_screen, v);
   v->move(0, 0);

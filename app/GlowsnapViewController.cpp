@@ -22,9 +22,12 @@
 #include "platform/graphics/AffineTransform.h"
 #include "platform/graphics/ImageIO.h"
 #include "platform/graphics/Normalize.h"
+#include "platform/net/CredentialStorage.h"
+#include "platform/net/ReachabilityHandle.h"
 #include "platform/qt/ActivityIndicator.h"
 #include "platform/qt/Animation.h"
 #include "platform/qt/ImageView.h"
+#include "platform/qt/ModalView.h"
 #include "platform/qt/Pasteboard.h"
 #include "platform/qt/PhotoAlbum.h"
 #include "platform/qt/ProgressView.h"
@@ -127,6 +130,10 @@ void showAlert(const std::string& title, const std::string& message, AlertViewDe
 GlowsnapViewController::GlowsnapViewController(Defaults& settings) : m_settings(settings) {}
 
 GlowsnapViewController::~GlowsnapViewController() {
+  // The composer and the sharing screen first: they end their work, and
+  // their views leave ours.
+  m_mail_composer.reset();
+  m_image_service_select_vc.reset();
   AlertView::forgetDelegate(this);
   ActionSheet::forgetDelegate(this);
   if (m_observing) {
@@ -331,7 +338,7 @@ bool GlowsnapViewController::isBusy() const {
 }
 
 bool GlowsnapViewController::allowed(ScreenState screen) const {
-  return m_view && m_state == screen && !isBusy();
+  return m_view && m_state == screen && !isBusy() && !isSharing();
 }
 
 bool GlowsnapViewController::go_to_screen(ScreenState to) {
@@ -486,7 +493,7 @@ void GlowsnapViewController::update_controls() {
   // During a move the controls of the screen coming in already look as they
   // will; nothing takes input until it has arrived.
   const ScreenState screen = isMoving() ? m_move_to : m_state;
-  const bool idle = !isBusy();
+  const bool idle = !isBusy() && !isSharing();
   for (const auto& [button, home] : m_controls) button->setEnabled(idle && home == screen);
   m_outlets.m_tv_select_pp->setEnabled(idle && screen == ScreenState::FilterList);
   m_outlets.m_options_sc->setEnabled(idle && screen == ScreenState::Options);
@@ -579,7 +586,8 @@ int GlowsnapViewController::get_max_resolution() const {
 // ---- The keyboard -------------------------------------------------------
 
 bool GlowsnapViewController::handleKeyEvent(QKeyEvent* event) {
-  if (!m_view) return false;
+  // The sharing screen has the keyboard while it is up.
+  if (!m_view || isSharing()) return false;
   const int key = event->key();
   const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
                                                            Qt::AltModifier | Qt::MetaModifier);
@@ -742,6 +750,7 @@ std::string GlowsnapViewController::busy_reason() const {
   if (m_loader.isLoading())
     return "Another photo is still being opened. Please wait a moment, then try again.";
   if (m_saving) return "The image is still being saved. Please wait a moment, then try again.";
+  if (isSharing()) return "The image is being shared. Close the sharing screen, then try again.";
   return "";
 }
 
@@ -1094,7 +1103,11 @@ void GlowsnapViewController::clickedButtonAtIndex(ActionSheet* actionSheet, int 
       write_to_saved_photos();
       break;
     case 1:
-      // Upload: the sharing screen is wired separately.
+      if (connectedToNetwork()) {
+        select_image_service();
+      } else {
+        showAlert("Network is not available", "Please, try again later", nullptr, "Dismiss");
+      }
       break;
     case 2:
       copy_to_clipboard();
@@ -1102,6 +1115,111 @@ void GlowsnapViewController::clickedButtonAtIndex(ActionSheet* actionSheet, int 
     default:
       break;
   }
+}
+
+// ---- Sharing ---------------------------------------------------------------
+
+bool GlowsnapViewController::connectedToNetwork() {
+  sockaddr_in zeroAddress{};
+  zeroAddress.sin_family = AF_INET;  // 0.0.0.0: the default route
+  auto factory = ReachabilityHandleFactory::current();
+  std::shared_ptr<ReachabilityHandle> reachability =
+      factory ? factory->createWithAddress(zeroAddress) : nullptr;
+  std::optional<ReachabilityFlags> flags = reachability ? reachability->flags() : std::nullopt;
+  if (!flags) {
+    std::printf("Error. Could not recover network reachability flags\n");
+    std::fflush(stdout);
+    return false;
+  }
+  const bool reachable = (*flags & kReachabilityFlagsReachable) != 0;
+  const bool needsConnection = (*flags & kReachabilityFlagsConnectionRequired) != 0;
+  return reachable && !needsConnection;
+}
+
+void GlowsnapViewController::select_image_service() {
+  if (!m_view || isSharing() || !get_image_to_save()) return;
+  auto vc = std::make_unique<ImageServiceSelectViewController>(
+      "ImageServiceSelectViewController",
+      AppSettings(m_settings, &CredentialStorage::sharedCredentialStorage()));
+  vc->setIs_toolbar_hidden(false);
+  vc->setImage(get_image_to_save());
+  vc->setDelegate(this);
+  QWidget* screen = vc->view();
+  setImage_service_select_vc(std::move(vc));
+  setShowsOriginal(false);
+  ModalView::present(m_view.get(), screen, true);
+  update_controls();
+}
+
+void GlowsnapViewController::setImage_service_select_vc(
+    std::unique_ptr<ImageServiceSelectViewController> vc) {
+  // A composer lies in the old screen's view; it goes first.
+  m_mail_composer.reset();
+  m_image_service_select_vc = std::move(vc);
+}
+
+bool GlowsnapViewController::isSharing() const {
+  return m_image_service_select_vc &&
+         ModalView::isPresented(m_image_service_select_vc->viewIfLoaded());
+}
+
+bool GlowsnapViewController::respondsToSelector(const std::string& selector) const {
+  return selector == kOnCancel || selector == kUploadImageByMail;
+}
+
+void GlowsnapViewController::image_service_select_view_controller_on_cancel(
+    ImageServiceSelectViewController* controller) {
+  if (!controller || controller != m_image_service_select_vc.get()) return;
+  std::weak_ptr<int> alive = m_alive;
+  ModalView::dismiss(controller->view(), true, [this, alive] {
+    if (!alive.lock()) return;
+    update_controls();
+    if (m_view) m_view->setFocus(Qt::OtherFocusReason);
+  });
+  update_controls();
+}
+
+void GlowsnapViewController::upload_image_by_mail(ImageServiceSelectViewController* controller,
+                                                  const ImageRef& image) {
+  if (!controller || !image || m_mail_composer) return;
+  auto jpeg = imageio::encodeJpeg(*image, 0.7f);
+  if (!jpeg) {
+    showAlert("", "The image could not be attached: " + jpeg.error().description, nullptr, "Ok");
+    return;
+  }
+  auto composer = std::make_unique<MailComposeViewController>();
+  composer->setMailComposeDelegate(this);
+  composer->addAttachmentData(std::move(*jpeg), "image/jpeg", "image.jpg");
+  AppSettings settings(m_settings, &CredentialStorage::sharedCredentialStorage());
+  if (auto url = settings.text(AppSettings::kSMTPURL)) {
+    SMTPConfiguration smtp;
+    smtp.url = *url;
+    smtp.username = settings.text(AppSettings::kSMTPUsername);
+    if (smtp.username && !smtp.username->empty())
+      smtp.password = settings.secret(AppSettings::kSMTPPassword);
+    smtp.from = settings.text(AppSettings::kMailFrom).value_or("");
+    composer->setSMTPConfiguration(smtp);
+  }
+  m_mail_composer = std::move(composer);
+  ModalView::present(controller->view(), m_mail_composer->view(), true);
+}
+
+void GlowsnapViewController::didFinishWithResult(MailComposeViewController* controller,
+                                                 MailComposeResult, const Error*) {
+  if (!controller || controller != m_mail_composer.get()) return;
+  // The composer is still on the stack: it goes once it has slid away and
+  // this call has returned.
+  std::weak_ptr<int> alive = m_alive;
+  ModalView::dismiss(controller->view(), true, [this, alive, controller] {
+    performOnMainThread(
+        [this, alive, controller] {
+          if (!alive.lock() || m_mail_composer.get() != controller) return;
+          m_mail_composer.reset();
+          if (m_image_service_select_vc && m_image_service_select_vc->viewIfLoaded())
+            m_image_service_select_vc->table_view()->setFocus(Qt::OtherFocusReason);
+        },
+        false);
+  });
 }
 
 void GlowsnapViewController::write_to_saved_photos() {

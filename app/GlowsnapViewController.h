@@ -45,6 +45,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/MailComposeViewController.h"
 #include "app/PhotoLoader.h"
 #include "app/SelectPostProcessVC.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -54,6 +55,7 @@
 #include "platform/qt/AlertView.h"
 #include "platform/qt/ImagePicker.h"
 #include "platform/qt/ScrollView.h"
+#include "sharing/ImageServiceSelectViewController.h"
 
 class QAbstractButton;
 class QEvent;
@@ -80,7 +82,9 @@ class GlowsnapViewController : public AlertViewDelegate,
                                public ActionSheetDelegate,
                                public ImagePickerControllerDelegate,
                                public ScrollViewDelegate,
-                               public SelectPostProcessOwner {
+                               public SelectPostProcessOwner,
+                               public ImageServiceSelectViewControllerDelegate,
+                               public MailComposeViewControllerDelegate {
  public:
   // The outlets of the interface file, by object name.
   struct Outlets {
@@ -225,6 +229,31 @@ class GlowsnapViewController : public AlertViewDelegate,
   void copy_to_clipboard_finished();
   bool isSaving() const { return m_saving; }
 
+  // Sharing: "Upload" in the save sheet.
+  // Whether the network can be reached without first bringing up a
+  // connection (the reachability of 0.0.0.0).
+  bool connectedToNetwork();
+  // Presents the sharing screen with the image to save.
+  void select_image_service();
+  ImageServiceSelectViewController* image_service_select_vc() const {
+    return m_image_service_select_vc.get();
+  }
+  // Replaces (and releases) the sharing screen kept.
+  void setImage_service_select_vc(std::unique_ptr<ImageServiceSelectViewController> vc);
+  // Whether the sharing screen is up (the screens below take no input).
+  bool isSharing() const;
+  bool respondsToSelector(const std::string& selector) const override;
+  void image_service_select_view_controller_on_cancel(
+      ImageServiceSelectViewController* controller) override;
+  // Mail: a composer over the sharing screen with the image attached as
+  // "image.jpg" (JPEG of quality 0.7); it closes itself when done and the
+  // sharing screen is shown again.
+  void upload_image_by_mail(ImageServiceSelectViewController* controller,
+                            const ImageRef& image) override;
+  void didFinishWithResult(MailComposeViewController* controller, MailComposeResult result,
+                           const Error* error) override;
+  MailComposeViewController* mail_composer() const { return m_mail_composer.get(); }
+
   // The catalogue.
   PostProcess* get_pp_with_name(const std::string& name) const;
   std::set<std::string> get_pp_names() const override;
@@ -272,6 +301,8 @@ class GlowsnapViewController : public AlertViewDelegate,
   void slide(QWidget* a, Rect fa, QWidget* b, Rect fb, std::function<void()> didStop);
 
   Defaults& m_settings;
+  std::unique_ptr<ImageServiceSelectViewController> m_image_service_select_vc;
+  std::unique_ptr<MailComposeViewController> m_mail_composer;
   std::unique_ptr<QWidget> m_view;
   Outlets m_outlets;
   AboutView* m_av = nullptr;

@@ -1,38 +1,13 @@
 #include "cli/HttpAccessOptions.h"
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 
+#include "cli/Terminal.h"
 #include "http/HTTPRequest.h"
 
 namespace glowsnap::cli {
 
 namespace {
-
-// Reads a password from the terminal without echoing it; nothing when there
-// is no terminal to ask.
-std::optional<std::string> askPassword(const std::string& prompt) {
-  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  termios saved{};
-  bool restore = ::tcgetattr(fd, &saved) == 0;
-  if (restore) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
-  (void)!::write(fd, prompt.data(), prompt.size());
-  std::string answer;
-  char c;
-  while (::read(fd, &c, 1) == 1 && c != '\n') answer += c;
-  if (restore) ::tcsetattr(fd, TCSAFLUSH, &saved);
-  (void)!::write(fd, "\n", 1);
-  ::close(fd);
-  return answer;
-}
 
 // "user:password", or "user" and the password asked for on the terminal;
 // nothing (and the usage error in *problem) when it cannot be had.

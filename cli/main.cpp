@@ -7,6 +7,7 @@
 #endif
 
 #include "cli/ApplyCommand.h"
+#include "cli/ConfigCommand.h"
 #include "cli/HttpCommand.h"
 #include "cli/ListCommand.h"
 #include "platform/foundation/TemporaryFiles.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   glowsnap::cli::ListCommand::add(app, exitCode);
   glowsnap::cli::ApplyCommand::add(app, exitCode);
   glowsnap::cli::HttpCommand::add(app, exitCode);
+  glowsnap::cli::ConfigCommand::add(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

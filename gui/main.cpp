@@ -25,7 +25,14 @@ int main(int argc, char** argv) {
              "The window can be resized and maximised. GLOWSNAP_SCALE sets its first size, in\n"
              "multiples of the 320 x 480 screen (default 1.5, less if the desktop is smaller).\n"
              "Keys: Ctrl+O open a photo, Return apply the filter, Esc back, F1 help, Ctrl+Z undo;\n"
-             "on the result: Ctrl+S save to the album, Ctrl+C copy, hold B to see the original.\n";
+             "on the result: Ctrl+S save to the album, Ctrl+C copy, hold B to see the original.\n"
+             "Sharing (Save, then Upload): Mingle, Natter (through Pixdrop) and Mail. The\n"
+             "services are a glowsnap-services on this machine unless glowsnap config says\n"
+             "otherwise; start it with: glowsnap-services add-user NAME, then glowsnap-services.\n"
+             "Natter account: glowsnap config set natter_username_preference NAME and\n"
+             "glowsnap config set natter_password_preference (asked, kept in the keyring).\n"
+             "Mail server: glowsnap config set smtp_url smtp://HOST:587 (else your mail program).\n"
+             "The README's \"Share a first photo\" has every step.\n";
       return 0;
     }
     if (arg.rfind("-", 0) != 0 && photo.empty()) photo = arg;

@@ -1,7 +1,8 @@
 // glowsnap-gui-screenshots: renders the real application's screens to PNG
 // files for the documentation: the main screen with a photo, the filter
 // list, a result, the same result held to show the photo it was made from,
-// and the result in a resized, wide window. It drives the same controller
+// the result in a resized, wide window, the sharing screen and its
+// progress alert. It drives the same controller
 // as glowsnap-gui, with animations off, and waits for the run through Qt's
 // event loop. Usage: glowsnap-gui-screenshots PHOTO OUTPUT_DIR [SCALE [--all]]
 #include <QApplication>
@@ -99,6 +100,21 @@ int main(int argc, char** argv) {
   window->resize(static_cast<int>(640 * scale), static_cast<int>(400 * scale));
   ok = save(window, out / "wide-window.png") && ok;
   window->resize(static_cast<int>(320 * scale), static_cast<int>(480 * scale));
+  // The sharing screen over the result, then its progress alert part-way.
+  vc->select_image_service();
+  if (glowsnap::ImageServiceSelectViewController* share = vc->image_service_select_vc()) {
+    ok = save(window, out / "sharing.png") && ok;
+    share->show_waiting_with_progress(true);
+    share->setImage_length(1843200);
+    share->setProgress(0.4f);
+    ok = save(window, out / "upload-progress.png") && ok;
+    share->hide_waiting();
+    share->on_cancel_touched();
+    QApplication::processEvents();
+  } else {
+    std::cerr << "glowsnap-gui-screenshots: the sharing screen did not open\n";
+    ok = false;
+  }
   if (argc > 4 && std::string(argv[4]) == "--all") {
     // Further screens, for looking at rather than for the README.
     vc->on_btn_save_result();

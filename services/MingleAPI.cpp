@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <semaphore>
 
 #include "mingle/MGRequest.h"
-#include "platform/graphics/ImageIO.h"
 #include "services/Html.h"
 #include "services/MingleQuery.h"
+#include "services/PhotoIntake.h"
 #include "services/Secrets.h"
 #include "services/XMLWriter.h"
 
@@ -16,16 +15,7 @@ namespace glowsnap::services {
 namespace {
 
 constexpr const char* kUploadPermission = "photo_upload";
-// Pictures larger than this are refused before they are decoded.
-constexpr std::uint64_t kMaxPhotoPixels = 64ull * 1024 * 1024;
 constexpr std::size_t kMaxCaption = 2000;
-
-// Decoding a photo to check it takes memory in proportion to its size;
-// two at a time keep a burst of uploads from taking the machine.
-std::counting_semaphore<2>& decodeSlots() {
-  static std::counting_semaphore<2> slots(2);
-  return slots;
-}
 
 bool isSecretParam(const std::string& name) {
   return name == "sig" || name == "session_key" || name == "auth_token";
@@ -253,25 +243,6 @@ MingleAPI::Answer MingleAPI::uploadPhoto(MingleCall& call) {
   if (caption.size() > kMaxCaption)
     return MingleError{kMingleInvalidParameter, "the caption is longer than 2000 bytes"};
 
-  std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(file->data.data()),
-                                      file->data.size());
-  auto format = imageio::sniffFormat(bytes);
-  if (format == imageio::Format::Unknown)
-    return MingleError{kMingleInvalidPhoto, "the photo is neither a JPEG nor a PNG picture"};
-  int width = 0;
-  int height = 0;
-  {
-    decodeSlots().acquire();
-    auto image = imageio::decode(bytes, kMaxPhotoPixels);
-    decodeSlots().release();
-    if (!image)
-      return MingleError{kMingleInvalidPhoto,
-                         "the photo cannot be read: " + image.error().description};
-    Size size = (*image)->displaySize();
-    width = static_cast<int>(size.width);
-    height = static_cast<int>(size.height);
-  }
-
   std::optional<Album> album;
   if (auto aid = call.param("aid")) {
     auto id = parseInteger(*aid);
@@ -284,25 +255,14 @@ MingleAPI::Answer MingleAPI::uploadPhoto(MingleCall& call) {
     album = *made;
   }
 
-  bool jpeg = format == imageio::Format::Jpeg;
-  auto written = context_.files.write(user.id, file->data, jpeg ? "jpg" : "png");
-  if (!written) return MingleError{kMingleUnknownError, "the photo could not be stored"};
-  Photo photo;
-  photo.ownerId = user.id;
-  photo.albumId = album->id;
-  photo.appId = call.app.id;
-  photo.file = *written;
-  photo.contentType = jpeg ? "image/jpeg" : "image/png";
-  photo.size = static_cast<std::int64_t>(file->data.size());
-  photo.width = width;
-  photo.height = height;
-  photo.sha256 = sha256Hex(file->data);
-  photo.caption = caption;
-  auto stored = context_.store.addPhoto(photo);
-  if (!stored) {
-    context_.files.remove(*written);
-    return MingleError{kMingleUnknownError, "the photo could not be recorded"};
-  }
+  auto outcome = PhotoIntake(context_).store(user, *album, call.app.id, file->data, caption);
+  if (auto* refusal = std::get_if<PhotoRefusal>(&outcome))
+    return MingleError{refusal->reason == PhotoRefusal::Reason::NotAPicture ? kMingleInvalidPhoto
+                                                                            : kMingleUnknownError,
+                       refusal->message};
+  const Photo* stored = &std::get<Photo>(outcome);
+  int width = stored->width;
+  int height = stored->height;
   XMLWriter xml;
   xml.open(responseName("photos.upload"));
   xml.element("pid", std::to_string(stored->id));

@@ -47,8 +47,15 @@ void tooLarge(const std::string& path, std::size_t limit, ServiceResponse& respo
 }  // namespace
 
 ServiceServer::ServiceServer(ServiceContext& context)
-    : context_(context), mingle_(context), pages_(context), connect_(context) {
+    : context_(context),
+      mingle_(context),
+      natter_(context),
+      pixdrop_(context),
+      pages_(context),
+      connect_(context) {
   mingle_.registerRoutes(router_);
+  natter_.registerRoutes(router_);
+  pixdrop_.registerRoutes(router_);
   pages_.registerRoutes(router_);
   connect_.registerRoutes(router_);
 }

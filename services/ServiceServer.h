@@ -1,5 +1,6 @@
 // ServiceServer: glowsnap-services' HTTP side over cpp-httplib: the route
-// table (the Mingle REST API, the web pages), request bodies read with a
+// table (the Mingle REST API, Natter's credential check, Pixdrop's upload,
+// the web pages), request bodies read with a
 // size limit, TLS when a certificate is given, a line per request on
 // standard error, and a clean stop.
 #pragma once
@@ -11,6 +12,8 @@
 #include "platform/foundation/Result.h"
 #include "services/ConnectPages.h"
 #include "services/MingleAPI.h"
+#include "services/NatterAPI.h"
+#include "services/PixdropAPI.h"
 #include "services/Router.h"
 #include "services/ServiceContext.h"
 #include "services/WebPages.h"
@@ -51,6 +54,8 @@ class ServiceServer {
   ServiceContext& context_;
   Router router_;
   MingleAPI mingle_;
+  NatterAPI natter_;
+  PixdropAPI pixdrop_;
   WebPages pages_;
   ConnectPages connect_;
   std::unique_ptr<httplib::Server> server_;

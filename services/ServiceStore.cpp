@@ -495,6 +495,30 @@ Result<Album> ServiceStore::defaultAlbum(std::int64_t ownerId, const Application
   return *album;
 }
 
+Result<Album> ServiceStore::serviceAlbum(std::int64_t ownerId, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto read = [](const Statement& s) {
+    return Album{s.integer(0), s.integer(1), 0, s.text(2), s.integer(3)};
+  };
+  // The unique index does not cover rows without an application (NULLs
+  // differ in SQL), so the look-up and the insert happen under the lock.
+  auto find = [&] {
+    return queryOne<Album>(
+        *db_,
+        "SELECT id, owner_id, name, created_at FROM albums "
+        "WHERE owner_id = ? AND app_id IS NULL AND name = ? ORDER BY id LIMIT 1",
+        [&](Statement& s) { s.bind(1, ownerId).bind(2, name); }, read);
+  };
+  if (auto album = find()) return *album;
+  auto insert = db_->prepare(
+      "INSERT INTO albums (owner_id, app_id, name, created_at) VALUES (?, NULL, ?, ?)");
+  if (!insert) return insert.error();
+  insert->bind(1, ownerId).bind(2, name).bind(3, now());
+  if (auto r = insert->run(); !r) return r.error();
+  if (auto album = find()) return *album;
+  return storeError(kStoreDatabase, "the album could not be made");
+}
+
 std::optional<Album> ServiceStore::albumWithId(std::int64_t id) {
   std::lock_guard lock(mutex_);
   return queryOne<Album>(

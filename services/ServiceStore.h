@@ -150,6 +150,9 @@ class ServiceStore {
   // (made on first use).
   Result<Album> defaultAlbum(std::int64_t ownerId, const Application& app);
   std::optional<Album> albumWithId(std::int64_t id);
+  // The owner's album of that name that belongs to no application (the
+  // uploads of services other than Mingle), made on first use.
+  Result<Album> serviceAlbum(std::int64_t ownerId, const std::string& name);
 
   // Stores the photo's row (its file is already in place); answers it with
   // its id.

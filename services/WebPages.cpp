@@ -46,7 +46,9 @@ void WebPages::registerRoutes(Router& router) {
 
 void WebPages::frontPage(const ServiceRequest&, ServiceResponse& response) {
   std::string body =
-      "<p>This server answers the Mingle REST API at <code>/api/rest</code>. Photos shared "
+      "<p>This server answers the Mingle REST API at <code>/api/rest</code>, Natter's "
+      "credential check at <code>/account/verify.xml</code> and Pixdrop's upload at "
+      "<code>/api/upload</code>. Photos shared "
       "from Glowsnap arrive on their owner's page.</p>\n";
   auto users = context_.store.users();
   if (users.empty()) {
@@ -103,6 +105,11 @@ void WebPages::userPage(const ServiceRequest& request, ServiceResponse& response
         auto app = context_.store.applicationWithId(photo.appId);
         appNames[photo.appId] = app ? app->name : "";
       }
+      // Uploads through Pixdrop belong to no application; their album
+      // names the service.
+      std::string source = appNames[photo.appId];
+      if (source.empty())
+        if (auto album = context_.store.albumWithId(photo.albumId)) source = album->name;
       std::string src = "/photos/" + std::to_string(photo.id) +
                         (photo.contentType == "image/png" ? ".png" : ".jpg");
       std::string id = std::to_string(photo.id);
@@ -111,7 +118,7 @@ void WebPages::userPage(const ServiceRequest& request, ServiceResponse& response
       if (!photo.caption.empty()) body += "<strong>" + htmlEscape(photo.caption) + "</strong>";
       body += htmlEscape(formatTime(photo.createdAt)) + " · " + std::to_string(photo.width) +
               " × " + std::to_string(photo.height) + " · " + formatSize(photo.size);
-      if (!appNames[photo.appId].empty()) body += "<br>from " + htmlEscape(appNames[photo.appId]);
+      if (!source.empty()) body += "<br>from " + htmlEscape(source);
       body += "</figcaption></figure>\n";
     }
     body += "</div>\n";

@@ -80,6 +80,13 @@ bool Defaults::hasKey(const std::string& key) const {
   return d_->find(key) != nullptr;
 }
 
+std::vector<std::string> Defaults::keys() const {
+  std::lock_guard lock(d_->mutex);
+  std::vector<std::string> out;
+  for (auto it = d_->values.begin(); it != d_->values.end(); ++it) out.push_back(it.key());
+  return out;
+}
+
 std::int64_t Defaults::integerForKey(const std::string& key) const {
   std::lock_guard lock(d_->mutex);
   const auto* v = d_->find(key);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace glowsnap {
 
@@ -25,6 +26,8 @@ class Defaults {
   Defaults& operator=(const Defaults&) = delete;
 
   bool hasKey(const std::string& key) const;
+  // Every key that has a value, in sorted order.
+  std::vector<std::string> keys() const;
   // Missing keys and values of another type read as 0, false or nothing.
   std::int64_t integerForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/Geometry.h"
 #include "platform/qt/Panel.h"
 
 namespace glowsnap {
@@ -34,9 +35,22 @@ class AlertView : public PanelPresenter<AlertView, AlertViewDelegate> {
                                            const std::string& cancelButtonTitle,
                                            const std::vector<std::string>& otherButtonTitles = {});
 
+  ~AlertView();
   void show();
   // What a tap on the button does: the delegate is told, the alert closes.
+  // Also for an alert without buttons (closed by its owner); nothing
+  // happens when the alert is not shown any more.
   void dismissWithClickedButtonIndex(int buttonIndex);
+  void dismissWithClickedButtonIndex(int buttonIndex, bool animated);
+  // Adds view to the alert's box at its frame (points, from the box's top
+  // left). The alert owns it; it goes when the alert closes, so keep it in
+  // a QPointer.
+  void addSubview(QWidget* view);
+  // Moves the alert by (dx, dy) from its place in the middle of the screen.
+  void setTranslation(float dx, float dy);
+  Point translation() const { return translation_; }
+  // The box of the alert on screen (nullptr when it is not shown).
+  QWidget* box() const;
 
   const std::string& title() const { return title_; }
   const std::string& message() const { return message_; }
@@ -56,6 +70,8 @@ class AlertView : public PanelPresenter<AlertView, AlertViewDelegate> {
   std::string message_;
   std::vector<std::string> buttons_;
   int cancelIndex_ = -1;
+  std::vector<QPointer<QWidget>> subviews_;
+  Point translation_{0, 0};
 };
 
 }  // namespace glowsnap

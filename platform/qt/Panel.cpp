@@ -104,12 +104,29 @@ void Panel::fitToHost() {
   QLayout* l = box_->layout();
   l->activate();
   int h = l->hasHeightForWidth() ? l->heightForWidth(boxWidth) : box_->sizeHint().height();
+  h = std::max(h, contentBottom_ + 12);
   h = std::min(std::max(h, box_->minimumSizeHint().height()), std::max(60, area.height() - 20));
   if (style_ == Style::Alert) {
-    box_->setGeometry((area.width() - boxWidth) / 2, (area.height() - h) / 2, boxWidth, h);
+    box_->setGeometry((area.width() - boxWidth) / 2 + offset_.x(),
+                      (area.height() - h) / 2 + offset_.y(), boxWidth, h);
   } else {
     box_->setGeometry(0, area.height() - h, boxWidth, h);
   }
+}
+
+void Panel::addSubview(QWidget* view) {
+  const QRect frame = view->geometry();
+  view->setParent(box_);
+  view->setGeometry(frame);
+  view->show();
+  view->raise();
+  contentBottom_ = std::max(contentBottom_, frame.bottom() + 1);
+  fitToHost();
+}
+
+void Panel::setOffset(QPoint offset) {
+  offset_ = offset;
+  fitToHost();
 }
 
 bool Panel::eventFilter(QObject* watched, QEvent* event) {

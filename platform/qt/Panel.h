@@ -40,6 +40,12 @@ class Panel : public QWidget {
   static QWidget* defaultHost();
 
   int defaultIndex() const { return defaultIndex_; }
+  // Puts view into the box at its frame (points, from the box's top left);
+  // the box grows to hold it. The panel owns it from then on.
+  void addSubview(QWidget* view);
+  // Moves the box from its place by offset (an alert's translation).
+  void setOffset(QPoint offset);
+  QWidget* box() const { return box_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -60,6 +66,8 @@ class Panel : public QWidget {
   int defaultIndex_;
   std::function<void(int)> clicked_;
   QPointer<QWidget> previousFocus_;
+  QPoint offset_;
+  int contentBottom_ = 0;
 };
 
 template <typename Derived, typename Delegate>
@@ -87,6 +95,7 @@ class PanelPresenter : public std::enable_shared_from_this<Derived> {
   }
 
  protected:
+  Panel* panel() const { return panel_.data(); }
   // Shows the panel over host; a tap on button i calls
   // Derived::dismissWithClickedButtonIndex(i).
   void present(QWidget* host, Panel::Style style, const QString& title, const QString& message,

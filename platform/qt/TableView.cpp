@@ -12,13 +12,30 @@ constexpr int kSectionRole = Qt::UserRole + 1;
 constexpr int kRowRole = Qt::UserRole + 2;
 constexpr int kCheckmarkRole = Qt::UserRole + 3;
 
-// Draws a row as usual, with a check mark at its right end when it has one.
+// Draws a row as usual, with the cell's pictures and a check mark at its
+// right end when it has one.
 class CellDelegate : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  explicit CellDelegate(TableView* table) : QStyledItemDelegate(table), table_(table) {}
   void paint(QPainter* p, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
     QStyledItemDelegate::paint(p, option, index);
+    if (index.data(kSectionRole).toInt() >= 0) {
+      auto cell = table_->cellForRowAtIndexPath(
+          {index.data(kSectionRole).toInt(), index.data(kRowRole).toInt()});
+      if (cell && !cell->imageViews().empty()) {
+        p->save();
+        p->setRenderHint(QPainter::SmoothPixmapTransform);
+        p->setClipRect(option.rect);
+        for (const auto& iv : cell->imageViews()) {
+          const QRectF target(option.rect.left() + iv.frame.origin.x,
+                              option.rect.top() + iv.frame.origin.y, iv.frame.size.width,
+                              iv.frame.size.height);
+          p->drawImage(target, iv.image);
+        }
+        p->restore();
+      }
+    }
     if (!index.data(kCheckmarkRole).toBool()) return;
     const QRectF r = option.rect;
     const double h = std::min(r.height() * 0.4, 16.0);
@@ -32,6 +49,9 @@ class CellDelegate : public QStyledItemDelegate {
     p->drawPolyline(QList<QPointF>{a, b, c});
     p->restore();
   }
+
+ private:
+  TableView* table_;
 };
 }  // namespace
 
@@ -48,7 +68,13 @@ TableView::~TableView() = default;
 
 void TableView::setBackgroundColor(const QColor& color) {
   background_ = color;
-  setStyleSheet(QStringLiteral("QListWidget { background: %1; border: none; }").arg(color.name()));
+  const QString css = color.alpha() == 255 ? color.name()
+                                            : QStringLiteral("rgba(%1, %2, %3, %4)")
+                                                  .arg(color.red())
+                                                  .arg(color.green())
+                                                  .arg(color.blue())
+                                                  .arg(color.alpha());
+  setStyleSheet(QStringLiteral("QListWidget { background: %1; border: none; }").arg(css));
   rebuildItems();
 }
 
@@ -130,7 +156,9 @@ void TableView::rebuildItems() {
       const IndexPath here{s, r};
       item->setBackground(selected_ && *selected_ == here ? QColor(70, 110, 200)
                           : cursor_ && *cursor_ == here   ? QColor(190, 210, 245)
-                                                          : QColor(245, 245, 245));
+                          // A clear table shows what lies below between its marks.
+                          : background_.alpha() == 0 ? QColor(0, 0, 0, 0)
+                                                     : QColor(245, 245, 245));
       item->setData(kCheckmarkRole,
                     cell && cell->accessoryType() == TableViewCell::AccessoryCheckmark);
       item->setSizeHint(QSize(0, rowHeight_));
@@ -145,6 +173,23 @@ void TableView::tapRowAtIndexPath(const IndexPath& indexPath) {
   if (delegate_) target = delegate_->willSelectRowAtIndexPath(this, indexPath);
   selected_ = target;
   rebuildItems();
+  if (delegate_ && target) delegate_->didSelectRowAtIndexPath(this, *target);
+}
+
+void TableView::deselectRowAtIndexPath(const IndexPath& indexPath, bool) {
+  if (selected_ && *selected_ == indexPath) {
+    selected_.reset();
+    rebuildItems();
+  }
+}
+
+Size TableView::contentSize() const {
+  float height = 0;
+  for (const Section& s : sections_) {
+    if (s.title) height += 24;
+    height += static_cast<float>(s.cells.size()) * static_cast<float>(rowHeight_);
+  }
+  return Size{static_cast<float>(width()), height};
 }
 
 std::vector<IndexPath> TableView::rows() const {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QListWidget>
 #include <QString>
 #include <map>
@@ -15,6 +16,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/graphics/Geometry.h"
 
 namespace glowsnap {
 
@@ -39,12 +42,20 @@ class TableViewCell {
   void setTextColor(const QColor& color) { textColor_ = color; }
   AccessoryType accessoryType() const { return accessory_; }
   void setAccessoryType(AccessoryType type) { accessory_ = type; }
+  // A picture drawn in the cell at frame (points, from the cell's top left).
+  struct ImageSubview {
+    QImage image;
+    Rect frame;
+  };
+  void addImageView(const QImage& image, const Rect& frame) { images_.push_back({image, frame}); }
+  const std::vector<ImageSubview>& imageViews() const { return images_; }
 
  private:
   std::string reuseIdentifier_;
   std::string text_;
   QColor textColor_ = Qt::black;
   AccessoryType accessory_ = AccessoryNone;
+  std::vector<ImageSubview> images_;
 };
 
 class TableViewDataSource {
@@ -70,6 +81,8 @@ class TableViewDelegate {
                                                             const IndexPath& indexPath) {
     return indexPath;
   }
+  // After a tap selected indexPath.
+  virtual void didSelectRowAtIndexPath(TableView*, const IndexPath&) {}
 };
 
 class TableView : public QListWidget {
@@ -85,6 +98,9 @@ class TableView : public QListWidget {
   TableViewDelegate* delegate() const { return delegate_; }
   void setBackgroundColor(const QColor& color);
   void setRowHeight(int points) { rowHeight_ = points; }
+  int rowHeight() const { return rowHeight_; }
+  // The size of all rows: the table's width, the rows' heights.
+  Size contentSize() const;
 
   // Asks the data source for everything again.
   void reloadData();
@@ -98,6 +114,8 @@ class TableView : public QListWidget {
   std::optional<IndexPath> indexPathForSelectedRow() const { return selected_; }
   // What a tap on the row does.
   void tapRowAtIndexPath(const IndexPath& indexPath);
+  // Clears the selection (animated or not, the mark goes at once).
+  void deselectRowAtIndexPath(const IndexPath& indexPath, bool animated);
 
   // The row the keyboard is on (nothing before the first key or a call).
   std::optional<IndexPath> cursorIndexPath() const { return cursor_; }

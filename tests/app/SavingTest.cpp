@@ -46,9 +46,6 @@ TEST_F(Saving, SaveIsOfferedOnlyWithAnImageOnTheResultScreen) {
   EXPECT_TRUE(ActionSheet::visibleSheets().empty());
   EXPECT_TRUE(AlertView::visibleAlerts().empty());
   EXPECT_EQ(View::superview(vc.outlets().m_waiting_view), nullptr);
-  // "Upload" is not wired yet: nothing happens.
-  vc.clickedButtonAtIndex(vc.sheet_save_options().get(), 1);
-  EXPECT_TRUE(AlertView::visibleAlerts().empty());
 }
 
 TEST_F(Saving, TheAlbumGetsANewJpegEveryTime) {
