@@ -106,9 +106,8 @@ int runDownloads(const HttpDownloadOptions& o) {
   queue->setQueueDidFinishSelector("queueDidFinish:");
   std::unique_ptr<HttpProgressBar> bar;
   if (o.progressBar) {
-    bar = std::make_unique<HttpProgressBar>(
-        "download " + std::to_string(downloads.size()) +
-        (downloads.size() == 1 ? " file " : " files"));
+    bar = std::make_unique<HttpProgressBar>("download " + std::to_string(downloads.size()) +
+                                            (downloads.size() == 1 ? " file " : " files"));
     queue->setDownloadProgressDelegate(bar.get());
   }
   for (auto& d : downloads) {
@@ -129,6 +128,11 @@ int runDownloads(const HttpDownloadOptions& o) {
   }
   queue->go();
   while (!delegate.done) RunLoop::main().runInMode(RunLoop::kDefaultMode, 0.25, true);
+  // The finish message can arrive while the queue's workers are still
+  // ending their last requests (handing the main thread what is left to
+  // say): the command returns only once they are done, so that nothing of
+  // theirs runs while the process ends.
+  while (queue->operationCount() > 0) RunLoop::main().runInMode(RunLoop::kDefaultMode, 0.05, true);
   // Values still queued for the bar arrive before it goes.
   RunLoop::main().runInMode(RunLoop::kDefaultMode, 0, false);
   bar.reset();
@@ -138,8 +142,8 @@ int runDownloads(const HttpDownloadOptions& o) {
     if (auto note = d.request->keychainError())
       std::fprintf(stderr, "glowsnap http: %s: %s\n", d.shown.c_str(), note->description.c_str());
     if (auto error = d.request->error()) {
-      std::fprintf(stderr, "glowsnap http: %s: %s %d: %s\n", d.shown.c_str(),
-                   error->domain.c_str(), error->code, error->description.c_str());
+      std::fprintf(stderr, "glowsnap http: %s: %s %d: %s\n", d.shown.c_str(), error->domain.c_str(),
+                   error->code, error->description.c_str());
       for (auto cause = error->underlying; cause; cause = cause->underlying)
         std::fprintf(stderr, "  caused by %s %d: %s\n", cause->domain.c_str(), cause->code,
                      cause->description.c_str());
