@@ -103,6 +103,14 @@ bool isPermissionName(const std::string& name) {
 
 }  // namespace
 
+// The outcome URL a page was given in the field, or the fallback where it
+// was given none; nothing when what was given may not be an outcome.
+static std::optional<std::string> outcomeField(const Fields& f, const std::string& name,
+                                               const std::string& fallback) {
+  const std::string given = field(f, name);
+  return ConnectPages::outcomeURL(given.empty() ? fallback : given);
+}
+
 std::optional<std::string> ConnectPages::outcomeURL(const std::string& url) {
   if (url.rfind("minglekit:", 0) == 0) return url;
   if (url.size() >= 1 && url[0] == '/' && (url.size() < 2 || (url[1] != '/' && url[1] != '\\')))
@@ -278,8 +286,8 @@ void ConnectPages::permissionPage(const ServiceRequest& request, ServiceResponse
   const Session* session = &caller->session;
   std::string perm = field(f, "ext_perm");
   if (!isPermissionName(perm)) return problem(response, 400, "No valid permission was asked for.");
-  if (!outcomeURL(field(f, "next").empty() ? "minglekit:success" : field(f, "next")) ||
-      !outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel")))
+  if (!outcomeField(f, "next", "minglekit:success") ||
+      !outcomeField(f, "cancel", "minglekit:cancel"))
     return problem(response, 400, "This request would go on to another site; it stops here.");
   auto user = context_.store.userWithId(session->userId);
   if (!user) return problem(response, 403, "The session's user is gone.");
@@ -308,8 +316,8 @@ void ConnectPages::permission(const ServiceRequest& request, ServiceResponse& re
   const Session* session = &caller->session;
   std::string perm = field(f, "ext_perm");
   if (!isPermissionName(perm)) return problem(response, 400, "No valid permission was asked for.");
-  auto next = outcomeURL(field(f, "next").empty() ? "minglekit:success" : field(f, "next"));
-  auto cancel = outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel"));
+  auto next = outcomeField(f, "next", "minglekit:success");
+  auto cancel = outcomeField(f, "cancel", "minglekit:cancel");
   if (!next || !cancel)
     return problem(response, 400, "This request would go on to another site; it stops here.");
   if (field(f, "decision") == "allow") {
@@ -375,9 +383,8 @@ void ConnectPages::feedPage(const ServiceRequest& request, ServiceResponse& resp
   const Session* session = &caller->session;
   if (!field(f, "feed_target_type").empty() && field(f, "feed_target_type") != "self_feed")
     return problem(response, 400, "Stories go to your own feed only.");
-  auto callback =
-      outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
-  auto cancel = outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel"));
+  auto callback = outcomeField(f, "callback", "minglekit:success");
+  auto cancel = outcomeField(f, "cancel", "minglekit:cancel");
   if (!callback || !cancel)
     return problem(response, 400, "This story would go on to another site; it stops here.");
   std::string error;
@@ -408,9 +415,8 @@ void ConnectPages::publish(const ServiceRequest& request, ServiceResponse& respo
   if (!caller) return;
   const Application* app = &caller->app;
   const Session* session = &caller->session;
-  auto callback =
-      outcomeURL(field(f, "callback").empty() ? "minglekit:success" : field(f, "callback"));
-  auto cancel = outcomeURL(field(f, "cancel").empty() ? "minglekit:cancel" : field(f, "cancel"));
+  auto callback = outcomeField(f, "callback", "minglekit:success");
+  auto cancel = outcomeField(f, "cancel", "minglekit:cancel");
   if (!callback || !cancel)
     return problem(response, 400, "This story would go on to another site; it stops here.");
   if (field(f, "decision") != "post") return redirect(response, *cancel);

@@ -13,6 +13,7 @@
 #include "services/NatterAPI.h"
 #include "support/ServicesProcess.h"
 #include "support/TestImages.h"
+#include "support/TestSupport.h"
 
 namespace glowsnap::services {
 namespace {
@@ -25,14 +26,7 @@ std::string basic(const std::string& name, const std::string& password) {
   return "Basic " + *Base64::stringByEncodingBytes(text.data(), text.size());
 }
 
-std::size_t filesUnder(const fs::path& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  if (!fs::exists(dir, ec)) return 0;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) ++n;
-  return n;
-}
+using test::filesUnder;
 
 class NatterPixdropTest : public ::testing::Test {
  protected:

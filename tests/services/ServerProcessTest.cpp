@@ -18,6 +18,7 @@
 #include "platform/graphics/ImageIO.h"
 #include "support/ServicesProcess.h"
 #include "support/TestImages.h"
+#include "support/TestSupport.h"
 
 namespace glowsnap::services {
 namespace {
@@ -28,14 +29,7 @@ using test::ServicesProcess;
 const std::string kContentType =
     std::string("multipart/form-data; boundary=") + MGRequest::kStringBoundary;
 
-std::size_t filesUnder(const fs::path& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  if (!fs::exists(dir, ec)) return 0;
-  for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file()) ++n;
-  return n;
-}
+using test::filesUnder;
 
 class ServerProcessTest : public ::testing::Test {
  protected:

@@ -54,4 +54,13 @@ std::size_t filesIn(const std::filesystem::path& dir) {
   return n;
 }
 
+std::size_t filesUnder(const std::filesystem::path& dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  if (!std::filesystem::exists(dir, ec)) return 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+    if (entry.is_regular_file()) ++n;
+  return n;
+}
+
 }  // namespace glowsnap::test

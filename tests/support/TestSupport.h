@@ -42,5 +42,7 @@ std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 // How many entries the directory holds.
 std::size_t filesIn(const std::filesystem::path& dir);
+// How many regular files lie anywhere below the directory (0 when it is missing).
+std::size_t filesUnder(const std::filesystem::path& dir);
 
 }  // namespace glowsnap::test
