@@ -171,8 +171,9 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   CLI::App app{
-      "glowsnap-services: the Mingle REST API (and pages showing what arrived) for Glowsnap to "
-      "share photos with, on your own machine.\n\n"
+      "glowsnap-services: the three services Glowsnap shares photos with (Mingle's REST API and "
+      "login pages, Natter's account check, Pixdrop's upload), and pages showing what arrived, "
+      "on your own machine.\n\n"
       "Without a command it serves. Before the first photo can arrive, add a user and an "
       "application:\n"
       "  glowsnap-services add-user NAME     (the password is read from standard input)\n"
